@@ -19,7 +19,7 @@ int32_t SaturatingRoundingDoublingHighMul(int32_t a, int32_t b);
 // Round to nearest, ties away from zero; 0 <= exponent <= 31.
 int32_t RoundingDivideByPOT(int32_t x, int exponent);
 // Double-rounding variant: shift > 0 shifts left before the high multiply
-// (the product wraps in int32), shift < 0 divides afterwards.
+// (the product wraps in int32), shift < 0 divides afterwards; shift >= -31.
 int32_t MultiplyByQuantizedMultiplier(int32_t x, int32_t multiplier, int shift);
 // d == 0 gives (0, 0); multipliers below 2^-32 flush to (0, 0). Fails only
 // for a non-finite d.
@@ -181,8 +181,8 @@ void QuantizeFloat(float output_scale, int32_t output_zero_point,
 // ---- RESHAPE ----------------------------------------------------------------
 
 // Replaces the single -1 in dims (if any) by input_elements divided by the
-// product of the other dims. Fails when that product is 0 or there are
-// several -1. The element counts still have to be compared afterwards.
+// product of the other dims. Fails when that product is 0 or overflows, or
+// there are several -1. The element counts still have to be compared afterwards.
 bool ResolveReshapeDims(int64_t input_elements, int* dims, int rank);
 void ReshapeCopy(const void* input, size_t bytes, void* output);
 
