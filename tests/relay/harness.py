@@ -182,10 +182,38 @@ def read_record(sock):
 
 
 def access_units(stream):
-    """Splits an AUD-delimited Annex B stream into its access units."""
+    """Splits an AUD-delimited Annex B stream into its access units; bytes
+    before the first delimiter (a stream joined mid-way) come first."""
     parts = stream.split(AUD)
-    assert parts[0] == b""
-    return [AUD + p for p in parts[1:]]
+    head = [parts[0]] if parts[0] else []
+    return head + [AUD + p for p in parts[1:]]
+
+
+class Feeder:
+    """Sends access units to the relay in a loop, paced, until stopped."""
+
+    def __init__(self, conn, units, pause):
+        self.conn = conn
+        self.units = units
+        self.pause = scaled(pause)
+        self.stopping = threading.Event()
+        self.sent = 0
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        try:
+            while not self.stopping.is_set():
+                self.conn.sendall(self.units[self.sent % len(self.units)])
+                self.sent += 1
+                if self.pause:
+                    time.sleep(self.pause)
+        except OSError:
+            pass
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(scaled(10))
 
 
 class Streams:
@@ -195,13 +223,13 @@ class Streams:
     def __init__(self, folder):
         self.folder = folder
 
-    def make(self, name, size, frames, pix_fmt="yuv420p", extra=()):
+    def make(self, name, size, frames, pix_fmt="yuv420p", x264="aud=1", extra=()):
         path = os.path.join(self.folder, name + ".h264")
         if not os.path.exists(path):
             cmd = [FFMPEG, "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi",
                    "-i", f"testsrc=size={size}:rate=30", "-frames:v", str(frames),
                    "-c:v", "libx264", "-preset", "veryfast", "-bf", "0",
-                   "-pix_fmt", pix_fmt, "-x264-params", "aud=1"] + list(extra) + [path]
+                   "-pix_fmt", pix_fmt, "-x264-params", x264] + list(extra) + [path]
             subprocess.run(cmd, check=True, timeout=300)
         with open(path, "rb") as f:
             return f.read()
@@ -225,3 +253,36 @@ def split_frames(raw, w, h):
 
 
 STOP_SIGNALS = [signal.SIGINT, signal.SIGTERM]
+
+
+class Collector:
+    """Reads the header and then whole records from a client socket until the
+    relay closes it; a record cut off by the close is not kept."""
+
+    def __init__(self, sock, keep_planes=True):
+        self.sock = sock
+        self.keep_planes = keep_planes
+        self.records = []
+        self.header = None
+        self.error = None
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        try:
+            self.header = recv_exact(self.sock, len(HTTP_HEADER))
+            while True:
+                seq, w, h, planes = read_record(self.sock)
+                self.records.append((seq, w, h, planes if self.keep_planes else None))
+        except (EOFError, ConnectionResetError):
+            pass
+        except Exception as e:  # reported by join()
+            self.error = e
+
+    def join(self, timeout=20):
+        self.thread.join(scaled(timeout))
+        assert not self.thread.is_alive(), "the client never saw the end"
+        if self.error:
+            raise self.error
+        assert self.header == HTTP_HEADER
+        return self.records
