@@ -1,0 +1,89 @@
+"""The client endpoint: the response header, one client at a time, whole
+records only, and counters that run on across clients."""
+
+import socket
+import time
+
+import pytest
+
+from harness import (HTTP_HEADER, Collector, Feeder, access_units, read_header,
+                     read_record, recv_exact, scaled)
+
+REQUESTS = [
+    pytest.param(None, id="silent-client"),
+    pytest.param(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n", id="http-request"),
+    pytest.param(b"\x00\xff" * 25000, id="junk"),
+]
+
+
+@pytest.mark.parametrize("request_bytes", REQUESTS)
+def test_header_then_records_whatever_the_client_sends(running, streams, request_bytes):
+    units = access_units(streams.make("p320", "320x240", 30))
+    r = running()
+    client = r.client()
+    if request_bytes:
+        client.sendall(request_bytes)
+    assert recv_exact(client, len(HTTP_HEADER)) == HTTP_HEADER
+    # Nothing follows before a picture is decoded.
+    client.settimeout(scaled(0.5))
+    with pytest.raises(socket.timeout):
+        client.recv(1)
+    client.settimeout(scaled(10))
+    r.send_paced(units[:4], 0.02)
+    seq, w, h, _ = read_record(client)
+    assert (seq, w, h) == (1, 320, 240)
+
+
+def test_second_client_gets_nothing_while_the_first_goes_on(running, streams):
+    units = access_units(streams.make("p320", "320x240", 30))
+    r = running()
+    first = r.client()
+    collector = Collector(first, keep_planes=False)
+    time.sleep(scaled(0.2))
+    r.send_paced(units[:10], 0.01)
+    second = r.client()
+    second.settimeout(scaled(5))
+    try:
+        assert second.recv(1000) == b""
+    except ConnectionResetError:
+        pass
+    r.send_paced(units[10:], 0.01)
+    time.sleep(scaled(0.3))
+    r.close_source()
+    records = collector.join()
+    assert r.relay.wait_exit(10) == 0
+    decoded, sent, _, _ = r.relay.counts()
+    assert decoded == 29 and sent == len(records)
+    # The first client's stream went on past the newcomer.
+    assert records[-1][0] > 10
+
+
+def test_client_dropped_mid_record_then_next_client_gets_fresh_records(running, streams):
+    units = access_units(streams.make("p1080", "1920x1080", 8))
+    r = running()
+    feeder = Feeder(r.conn, units, 0.04)
+    try:
+        # Small buffers on both sides: the relay can't have finished a
+        # 3 MB record that this client stops reading 100 kB into.
+        first = r.client(rcvbuf=65536)
+        read_header(first)
+        whole = [read_record(first)[0] for _ in range(2)]
+        partial = recv_exact(first, 100000)
+        assert partial[:4] == b"FPV1"
+        time.sleep(scaled(0.3))
+        first.close()
+        time.sleep(scaled(0.3))
+        second = r.client()
+        collector = Collector(second, keep_planes=False)
+        deadline = time.monotonic() + scaled(20)
+        while len(collector.records) < 2 and time.monotonic() < deadline:
+            time.sleep(0.05)
+    finally:
+        feeder.stop()
+    r.close_source()
+    records = collector.join()
+    assert len(records) >= 2
+    assert records[0][0] > whole[-1]
+    assert r.relay.wait_exit(10) == 0
+    _, sent, _, _ = r.relay.counts()
+    assert sent == len(whole) + len(records)
