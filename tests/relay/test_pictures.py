@@ -149,6 +149,7 @@ def test_four_mib_without_a_packet_ends_the_run(running, streams, after_stream):
     assert r.relay.proc.poll() is None, r.relay.own_lines()
     r.conn.sendall(b"\xab")
     assert r.relay.wait_exit(10) == 1
-    assert r.relay.own_lines()[1:] == [
+    # A slow machine may have written a statistics line before the message.
+    assert r.relay.own_lines()[-2:] == [
         "no picture in the last 4 MB of the stream",
         f"end: decoded {decoded}, sent 0, dropped 0 (error)"]
