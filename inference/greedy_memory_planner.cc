@@ -1,0 +1,50 @@
+#include "inference/greedy_memory_planner.h"
+
+#include <cstdint>
+
+namespace tflite {
+
+namespace {
+
+bool LiveTogether(const PlannerBuffer& a, const PlannerBuffer& b) {
+  return a.first <= b.last && b.first <= a.last;
+}
+
+}  // namespace
+
+size_t PlanGreedy(PlannerBuffer* buffers, int count, int* order) {
+  // Reversed collection order, then a stable sort by size, largest first
+  // (insertion sort: stable and needs no memory).
+  for (int k = 0; k < count; ++k) {
+    const int index = count - 1 - k;
+    int j = k;
+    while (j > 0 && buffers[order[j - 1]].size < buffers[index].size) {
+      order[j] = order[j - 1];
+      --j;
+    }
+    order[j] = index;
+  }
+
+  int placed_head = -1;  // the placed buffers as a list in offset order
+  int64_t plan_size = 0;
+  for (int k = 0; k < count; ++k) {
+    PlannerBuffer& buffer = buffers[order[k]];
+    int64_t candidate = 0;
+    for (int q = placed_head; q != -1; q = buffers[q].next) {
+      const PlannerBuffer& other = buffers[q];
+      if (!LiveTogether(buffer, other)) continue;
+      if (other.offset - candidate >= buffer.size) break;
+      if (other.offset + other.size > candidate) candidate = other.offset + other.size;
+    }
+    buffer.offset = candidate;
+    // Insert after every placed buffer at an offset not above this one.
+    int* link = &placed_head;
+    while (*link != -1 && buffers[*link].offset <= buffer.offset) link = &buffers[*link].next;
+    buffer.next = *link;
+    *link = order[k];
+    if (candidate + buffer.size > plan_size) plan_size = candidate + buffer.size;
+  }
+  return static_cast<size_t>(plan_size);
+}
+
+}  // namespace tflite

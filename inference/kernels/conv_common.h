@@ -1,0 +1,42 @@
+// Prepare steps shared by CONV_2D and DEPTHWISE_CONV_2D.
+#ifndef INFERENCE_KERNELS_CONV_COMMON_H_
+#define INFERENCE_KERNELS_CONV_COMMON_H_
+
+#include "inference/common.h"
+#include "inference/kernels/arithmetic.h"
+
+namespace tflite {
+
+struct ConvData {
+  arith::ConvParams params;
+  int32_t* multipliers;  // per output channel
+  int* shifts;
+};
+
+void* ConvInit(TfLiteContext* context, const char* buffer, size_t length);
+
+// The options of a convolution as the shared steps need them.
+struct ConvOptions {
+  int padding;  // PaddingKind
+  int stride_width;
+  int stride_height;
+  int dilation_width;
+  int dilation_height;
+  int depth_multiplier;
+  int activation;
+};
+
+// The checks from the operand counts on, then padding, multipliers and
+// bounds. `channel_dim` is the filter dimension holding the output channels.
+TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node,
+                               const TfLiteTensor* input, const TfLiteTensor* filter,
+                               const TfLiteTensor* output, const ConvOptions& options,
+                               int channel_dim, ConvData* data);
+
+// The bias operand: null when absent; false when it is too short for
+// `channels` int32 values.
+bool ConvBias(TfLiteContext* context, TfLiteNode* node, int channels, const int32_t** bias);
+
+}  // namespace tflite
+
+#endif  // INFERENCE_KERNELS_CONV_COMMON_H_
