@@ -53,6 +53,29 @@ bool AxisPadding(int padding, int n, int k, int stride, int dilation,
   return true;
 }
 
+// Taps k < taps whose position origin + dilation * k lies in [0, size):
+// positions are linear in k, so they form one range [lo, hi).
+void TapRange(int origin, int dilation, int taps, int size, int* lo,
+              int* hi) {
+  auto inside = [&](int k) {
+    const int64_t pos = int64_t{origin} + int64_t{dilation} * k;
+    return pos >= 0 && pos < size;
+  };
+  int k = 0;
+  while (k < taps && !inside(k)) ++k;
+  *lo = k;
+  while (k < taps && inside(k)) ++k;
+  *hi = k;
+}
+
+// sum of f[i] * (x[i] + offset), wrapping.
+inline uint32_t OffsetDot(const int8_t* f, const int8_t* x, int n,
+                          uint32_t offset) {
+  uint32_t acc = 0;
+  for (int i = 0; i < n; ++i) acc += Wrap(f[i]) * (Wrap(x[i]) + offset);
+  return acc;
+}
+
 template <typename In, typename Out>
 void RequantizeLoop(const RequantizeParams& p, const In* in, size_t n,
                     Out* out) {
@@ -261,44 +284,61 @@ void ConvPerChannel(const ConvParams& params, const int32_t* multipliers,
   const int per_group = depth_out / (in_d / f_d);
   const uint32_t in_offset = Wrap(params.input_offset);
   const ptrdiff_t filter_oc_stride = static_cast<ptrdiff_t>(k_h) * k_w * f_d;
+  const ptrdiff_t filter_row_stride = static_cast<ptrdiff_t>(k_w) * f_d;
   const ptrdiff_t in_row_stride = static_cast<ptrdiff_t>(in_w) * in_d;
+  // Ungrouped, undilated rows of taps are one contiguous run in both the
+  // input and the filter.
+  const bool runs = f_d == in_d && params.dilation_width == 1;
 
   for (int b = 0; b < batches; ++b) {
     const int8_t* in_batch = input + b * in_h * in_row_stride;
     for (int oy = 0; oy < out_h; ++oy) {
       const int y0 = oy * params.stride_height - params.padding.height;
+      int ky_lo = 0;
+      int ky_hi = 0;
+      TapRange(y0, params.dilation_height, k_h, in_h, &ky_lo, &ky_hi);
       int8_t* out_row =
           output + ((static_cast<ptrdiff_t>(b) * out_h + oy) * out_w) * out_d;
       for (int ox = 0; ox < out_w; ++ox) {
         const int x0 = ox * params.stride_width - params.padding.width;
+        int kx_lo = 0;
+        int kx_hi = 0;
+        TapRange(x0, params.dilation_width, k_w, in_w, &kx_lo, &kx_hi);
+        const int run = (kx_hi - kx_lo) * f_d;
         int8_t* out_px = out_row + static_cast<ptrdiff_t>(ox) * out_d;
-        for (int g_start = 0, g = 0; g_start < depth_out;
-             g_start += per_group, ++g) {
-          const int8_t* in_group = in_batch + g * f_d;
-          for (int oc = g_start; oc < g_start + per_group; ++oc) {
-            const int8_t* f_oc = filter + oc * filter_oc_stride;
-            uint32_t acc = 0;
-            for (int ky = 0; ky < k_h; ++ky) {
-              const int iy = y0 + params.dilation_height * ky;
-              if (iy < 0 || iy >= in_h) continue;
-              const int8_t* in_y = in_group + iy * in_row_stride;
-              const int8_t* f_y = f_oc + ky * k_w * f_d;
-              for (int kx = 0; kx < k_w; ++kx) {
-                const int ix = x0 + params.dilation_width * kx;
-                if (ix < 0 || ix >= in_w) continue;
-                const int8_t* in_x = in_y + static_cast<ptrdiff_t>(ix) * in_d;
-                const int8_t* f_x = f_y + kx * f_d;
-                for (int ic = 0; ic < f_d; ++ic) {
-                  acc += Wrap(f_x[ic]) * (Wrap(in_x[ic]) + in_offset);
-                }
-              }
-            }
-            if (bias != nullptr) acc += Wrap(bias[oc]);
-            out_px[oc] = static_cast<int8_t>(
-                Requantized(acc, multipliers[oc], shifts[oc],
-                            params.output_offset, params.output_min,
-                            params.output_max));
+        // Filters [g * per_group, (g + 1) * per_group) read input channels
+        // [g * f_d, (g + 1) * f_d).
+        const int8_t* in_group = in_batch;
+        int group_end = per_group;
+        for (int oc = 0; oc < depth_out; ++oc) {
+          if (oc == group_end) {
+            in_group += f_d;
+            group_end += per_group;
           }
+          const int8_t* f_oc = filter + oc * filter_oc_stride;
+          uint32_t acc = 0;
+          for (int ky = ky_lo; ky < ky_hi; ++ky) {
+            const int iy = y0 + params.dilation_height * ky;
+            const int8_t* in_y = in_group + iy * in_row_stride;
+            const int8_t* f_y = f_oc + ky * filter_row_stride;
+            if (runs) {
+              acc += OffsetDot(f_y + kx_lo * f_d,
+                               in_y + static_cast<ptrdiff_t>(x0 + kx_lo) * in_d,
+                               run, in_offset);
+              continue;
+            }
+            for (int kx = kx_lo; kx < kx_hi; ++kx) {
+              const int ix = x0 + params.dilation_width * kx;
+              acc += OffsetDot(f_y + kx * f_d,
+                               in_y + static_cast<ptrdiff_t>(ix) * in_d, f_d,
+                               in_offset);
+            }
+          }
+          if (bias != nullptr) acc += Wrap(bias[oc]);
+          out_px[oc] = static_cast<int8_t>(
+              Requantized(acc, multipliers[oc], shifts[oc],
+                          params.output_offset, params.output_min,
+                          params.output_max));
         }
       }
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -643,6 +644,155 @@ TEST(Depthwise, ShapeValidation) {
   p.depth_multiplier = 0;
   EXPECT_FALSE(DepthwiseShapesValid(p, in_shape, f8, out8))
       << "absent options give multiplier 0";
+}
+
+// Random shapes against the per-element formula with no hoisting at all,
+// so the kernels' tap ranges, runs and channel blocks cannot drift from it.
+class ConvFormula : public ::testing::Test {
+ protected:
+  int Rand(int lo, int hi) {  // inclusive; a fixed LCG keeps runs repeatable
+    state = state * 1103515245u + 12345u;
+    return lo + static_cast<int>((state >> 8) % static_cast<uint32_t>(hi - lo + 1));
+  }
+  std::vector<int8_t> Bytes(size_t n) {
+    std::vector<int8_t> v(n);
+    for (int8_t& b : v) b = static_cast<int8_t>(Rand(-128, 127));
+    return v;
+  }
+  // Output size of one axis as the model would declare it.
+  static int OutSize(int padding, int n, int k, int st, int dl) {
+    const int eff = (k - 1) * dl + 1;
+    return padding == kPaddingSame ? (n + st - 1) / st : (n - eff + st) / st;
+  }
+  ConvParams RandomParams(int padding, const int in[4], int k_h, int k_w) {
+    ConvParams p = {};
+    p.stride_height = Rand(1, 3);
+    p.stride_width = Rand(1, 3);
+    p.dilation_height = Rand(1, 3);
+    p.dilation_width = Rand(1, 3);
+    p.padding = ComputePadding(padding, in[1], in[2], k_h, k_w, p.stride_height,
+                               p.stride_width, p.dilation_height,
+                               p.dilation_width);
+    p.input_offset = Rand(-127, 128);
+    p.output_offset = Rand(-20, 20);
+    p.output_min = Rand(-128, -60);
+    p.output_max = Rand(60, 127);
+    return p;
+  }
+  // One output element, straight from the definition.
+  static int8_t Formula(const ConvParams& p, int32_t m, int s, const int in[4],
+                        const int8_t* input, int k_h, int k_w, int oy, int ox,
+                        int b, int in_channel, const int8_t* taps,
+                        int tap_stride, int taps_per_position, int32_t bias) {
+    int64_t acc = 0;
+    for (int ky = 0; ky < k_h; ++ky) {
+      for (int kx = 0; kx < k_w; ++kx) {
+        const int iy = oy * p.stride_height - p.padding.height + p.dilation_height * ky;
+        const int ix = ox * p.stride_width - p.padding.width + p.dilation_width * kx;
+        if (iy < 0 || iy >= in[1] || ix < 0 || ix >= in[2]) continue;
+        for (int i = 0; i < taps_per_position; ++i) {
+          const int x = input[((b * in[1] + iy) * in[2] + ix) * in[3] + in_channel + i];
+          acc += taps[(ky * k_w + kx) * tap_stride + i] * (x + p.input_offset);
+        }
+      }
+    }
+    const int32_t v = MultiplyByQuantizedMultiplier(
+                          static_cast<int32_t>(acc + bias), m, s) +
+                      p.output_offset;
+    return static_cast<int8_t>(std::min(std::max(v, p.output_min), p.output_max));
+  }
+  uint32_t state = 12345;
+};
+
+TEST_F(ConvFormula, ConvMatchesDefinition) {
+  for (int trial = 0; trial < 300; ++trial) {
+    const int padding = Rand(0, 1);
+    const int groups = Rand(1, 3);
+    const int f_d = Rand(1, 5);
+    const int in[4] = {Rand(1, 2), Rand(1, 7), Rand(1, 7), groups * f_d};
+    const int k_h = Rand(1, 4);
+    const int k_w = Rand(1, 4);
+    const int co = groups * Rand(1, 3);
+    ConvParams p = RandomParams(padding, in, k_h, k_w);
+    const int out[4] = {in[0],
+                        OutSize(padding, in[1], k_h, p.stride_height, p.dilation_height),
+                        OutSize(padding, in[2], k_w, p.stride_width, p.dilation_width),
+                        co};
+    if (out[1] <= 0 || out[2] <= 0) continue;
+    const int f[4] = {co, k_h, k_w, f_d};
+    ASSERT_TRUE(ConvShapesValid(p, in, f, out));
+    const std::vector<int8_t> input = Bytes(in[0] * in[1] * in[2] * in[3]);
+    const std::vector<int8_t> filter = Bytes(co * k_h * k_w * f_d);
+    std::vector<int32_t> bias(co), m(co);
+    std::vector<int> s(co);
+    for (int c = 0; c < co; ++c) {
+      bias[c] = Rand(-3000, 3000);
+      m[c] = kHalf + Rand(0, 1 << 20) * 1023;
+      s[c] = Rand(-9, -5);
+    }
+    std::vector<int8_t> got(out[0] * out[1] * out[2] * co);
+    ConvPerChannel(p, m.data(), s.data(), in, input.data(), f, filter.data(),
+                   bias.data(), out, got.data());
+    const int per_group = co / groups;
+    for (int b = 0; b < out[0]; ++b)
+      for (int oy = 0; oy < out[1]; ++oy)
+        for (int ox = 0; ox < out[2]; ++ox)
+          for (int oc = 0; oc < co; ++oc) {
+            const int8_t want = Formula(
+                p, m[oc], s[oc], in, input.data(), k_h, k_w, oy, ox, b,
+                (oc / per_group) * f_d, filter.data() + oc * k_h * k_w * f_d,
+                f_d, f_d, bias[oc]);
+            ASSERT_EQ(got[((b * out[1] + oy) * out[2] + ox) * co + oc], want)
+                << "trial " << trial << " at " << b << "," << oy << "," << ox
+                << "," << oc;
+          }
+  }
+}
+
+TEST_F(ConvFormula, DepthwiseMatchesDefinition) {
+  for (int trial = 0; trial < 300; ++trial) {
+    const int padding = Rand(0, 1);
+    const int mult = Rand(1, 3);
+    const int in[4] = {Rand(1, 2), Rand(1, 6), Rand(1, 6),
+                       trial % 10 == 0 ? Rand(30, 70) : Rand(1, 6)};
+    const int k_h = Rand(1, 4);
+    const int k_w = Rand(1, 4);
+    const int co = in[3] * mult;
+    ConvParams p = RandomParams(padding, in, k_h, k_w);
+    p.depth_multiplier = mult;
+    const int out[4] = {in[0],
+                        OutSize(padding, in[1], k_h, p.stride_height, p.dilation_height),
+                        OutSize(padding, in[2], k_w, p.stride_width, p.dilation_width),
+                        co};
+    if (out[1] <= 0 || out[2] <= 0) continue;
+    const int f[4] = {1, k_h, k_w, co};
+    ASSERT_TRUE(DepthwiseShapesValid(p, in, f, out));
+    const std::vector<int8_t> input = Bytes(in[0] * in[1] * in[2] * in[3]);
+    const std::vector<int8_t> filter = Bytes(k_h * k_w * co);
+    std::vector<int32_t> bias(co), m(co);
+    std::vector<int> s(co);
+    for (int c = 0; c < co; ++c) {
+      bias[c] = Rand(-3000, 3000);
+      m[c] = kHalf + Rand(0, 1 << 20) * 1023;
+      s[c] = Rand(-9, -5);
+    }
+    std::vector<int8_t> got(out[0] * out[1] * out[2] * co);
+    DepthwiseConvPerChannel(p, m.data(), s.data(), in, input.data(), f,
+                            filter.data(), bias.data(), out, got.data());
+    for (int b = 0; b < out[0]; ++b)
+      for (int oy = 0; oy < out[1]; ++oy)
+        for (int ox = 0; ox < out[2]; ++ox)
+          for (int ic = 0; ic < in[3]; ++ic)
+            for (int j = 0; j < mult; ++j) {
+              const int oc = j + ic * mult;
+              const int8_t want =
+                  Formula(p, m[oc], s[oc], in, input.data(), k_h, k_w, oy, ox,
+                          b, ic, filter.data() + oc, co, 1, bias[oc]);
+              ASSERT_EQ(got[((b * out[1] + oy) * out[2] + ox) * co + oc], want)
+                  << "trial " << trial << " at " << b << "," << oy << ","
+                  << ox << "," << oc;
+            }
+  }
 }
 
 // Input [1,2,3] with zero point 1 (real [0,1,2]); filter row [2,0,-1] with
