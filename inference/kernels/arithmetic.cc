@@ -23,10 +23,19 @@ inline int32_t Clamp(int32_t v, int32_t lo, int32_t hi) {
   return std::min(std::max(v, lo), hi);
 }
 
+// MultiplyByQuantizedMultiplier, inlined into the kernels' loops.
+inline int32_t Rescale(int32_t x, int32_t multiplier, int shift) {
+  const int left = shift > 0 ? shift : 0;
+  const int right = shift > 0 ? 0 : -shift;
+  // x * 2^left in wrapping int32 arithmetic.
+  const int32_t shifted = left < 32 ? Unwrap(Wrap(x) << left) : 0;
+  return gemmlowp::RoundingDivideByPOT(
+      gemmlowp::SaturatingRoundingDoublingHighMul(shifted, multiplier), right);
+}
+
 inline int32_t Requantized(uint32_t acc, int32_t multiplier, int shift,
                            int32_t offset, int32_t lo, int32_t hi) {
-  const int32_t scaled =
-      MultiplyByQuantizedMultiplier(Unwrap(acc), multiplier, shift);
+  const int32_t scaled = Rescale(Unwrap(acc), multiplier, shift);
   return Clamp(Unwrap(Wrap(scaled) + Wrap(offset)), lo, hi);
 }
 
@@ -121,12 +130,7 @@ int32_t RoundingDivideByPOT(int32_t x, int exponent) {
 
 int32_t MultiplyByQuantizedMultiplier(int32_t x, int32_t multiplier,
                                       int shift) {
-  const int left = shift > 0 ? shift : 0;
-  const int right = shift > 0 ? 0 : -shift;
-  // x * 2^left in wrapping int32 arithmetic.
-  const int32_t shifted = left < 32 ? Unwrap(Wrap(x) << left) : 0;
-  return gemmlowp::RoundingDivideByPOT(
-      gemmlowp::SaturatingRoundingDoublingHighMul(shifted, multiplier), right);
+  return Rescale(x, multiplier, shift);
 }
 
 bool QuantizeMultiplier(double d, int32_t* multiplier, int* shift) {
@@ -498,8 +502,8 @@ int8_t LogisticElement(const LogisticParams& params, int8_t x) {
   const int32_t v = Unwrap(Wrap(x) - Wrap(params.input_zero_point));
   if (v <= -params.input_range_radius) return -128;
   if (v >= params.input_range_radius) return 127;
-  const int32_t a = MultiplyByQuantizedMultiplier(v, params.input_multiplier,
-                                                  params.input_left_shift);
+  const int32_t a =
+      Rescale(v, params.input_multiplier, params.input_left_shift);
   using Input = gemmlowp::FixedPoint<int32_t, 4>;
   const int32_t r = gemmlowp::logistic(Input::FromRaw(a)).raw();
   return static_cast<int8_t>(
