@@ -76,3 +76,54 @@ TEST(Tables, DetectorConfigUsesTheEmbeddedTables) {
 }
 
 }  // namespace
+
+namespace {
+
+uint64_t Fnv1a(uint64_t hash, const void* data, size_t bytes) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < bytes; ++i) hash = (hash ^ p[i]) * 1099511628211u;
+  return hash;
+}
+
+uint64_t HashTables(const FrontendState& state) {
+  const FilterbankState& bank = state.filterbank;
+  uint64_t hash = 1469598103934665603u;
+  hash = Fnv1a(hash, state.window.coefficients, state.window.size * sizeof(int16_t));
+  hash = Fnv1a(hash, bank.band_starts, (bank.num_channels + 2) * sizeof(int));
+  const size_t weights = (bank.end_index - bank.start_index) * sizeof(int16_t);
+  hash = Fnv1a(hash, bank.weights, weights);
+  hash = Fnv1a(hash, bank.unweights, weights);
+  return Fnv1a(hash, state.pcan_gain_control.gain_lut, kPcanGainTableSize * sizeof(int16_t));
+}
+
+// Configurations that compute their tables rather than use the embedded
+// ones. The hashes were taken from the x86-64 build; the armhf build must
+// reproduce them, so that features agree across targets here too.
+TEST(Tables, ComputedTablesAgreeAcrossTargets) {
+  const struct {
+    const char* name;
+    size_t window_ms;
+    int channels;
+    float lower, upper;
+    int sample_rate;
+    uint64_t hash;
+  } cases[] = {
+      {"library defaults", 25, 32, 125.0f, 7500.0f, 16000, 13073742031057742698u},
+      {"8 kHz", 30, 40, 125.0f, 3800.0f, 8000, 6861911896231511715u},
+      {"48 kHz", 30, 40, 60.0f, 20000.0f, 48000, 345456165444252703u},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrontendConfig config = DetectorConfig();
+    config.window.size_ms = c.window_ms;
+    config.filterbank.num_channels = c.channels;
+    config.filterbank.lower_band_limit = c.lower;
+    config.filterbank.upper_band_limit = c.upper;
+    config.pcan_gain_control.offset = 70.0f;
+    ScopedFrontend frontend(config, c.sample_rate);
+    ASSERT_TRUE(frontend.ok());
+    EXPECT_EQ(HashTables(*frontend.get()), c.hash);
+  }
+}
+
+}  // namespace
