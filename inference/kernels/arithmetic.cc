@@ -588,6 +588,8 @@ void Concatenation(int num_inputs, const void* const* inputs,
     for (int i = 0; i < num_inputs; ++i) {
       const size_t bytes =
           static_cast<size_t>(axis_dims[i]) * inner * element_size;
+      // Empty tensors have no storage at all.
+      if (bytes == 0) continue;
       std::memcpy(out, static_cast<const uint8_t*>(inputs[i]) + k * bytes,
                   bytes);
       out += bytes;
@@ -602,6 +604,7 @@ void SplitV(const void* input, int num_outputs, void* const* outputs,
     for (int j = 0; j < num_outputs; ++j) {
       const size_t bytes =
           static_cast<size_t>(axis_dims[j]) * inner * element_size;
+      if (bytes == 0) continue;
       std::memcpy(static_cast<uint8_t*>(outputs[j]) + k * bytes, in, bytes);
       in += bytes;
     }

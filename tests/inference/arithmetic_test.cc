@@ -889,6 +889,21 @@ TEST(DataMovement, ConcatenationAndSplitV) {
   EXPECT_EQ(0, std::memcmp(b2, b, sizeof(b)));
 }
 
+// An empty tensor has no storage: its null data must not be touched.
+TEST(DataMovement, EmptyPartsHaveNoStorage) {
+  const int8_t b[4] = {1, 2, 3, 4};
+  const void* inputs[2] = {nullptr, b};
+  const int axis_dims[2] = {0, 2};
+  int8_t out[4] = {};
+  Concatenation(2, inputs, axis_dims, 2, 1, 1, out);
+  EXPECT_EQ(0, std::memcmp(out, b, sizeof(b)));
+
+  int8_t b2[4] = {};
+  void* outputs[2] = {nullptr, b2};
+  SplitV(b, 2, outputs, axis_dims, 2, 1, 1);
+  EXPECT_EQ(0, std::memcmp(b2, b, sizeof(b)));
+}
+
 // Input [3,4] holding 4 * row + col.
 struct SliceCase {
   int32_t begin[2], end[2], strides[2];
