@@ -11,6 +11,7 @@
 #include <new>
 
 #include "audio_frontend/frontend.h"
+#include "audio_frontend/frontend_util.h"
 #include "detector/audio_mix.h"
 #include "detector/feature_layout.h"
 #include "detector/feature_quantize.h"
