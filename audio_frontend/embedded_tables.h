@@ -5,7 +5,7 @@
 
 // Set-up tables of the detector's configuration (16 kHz; 30 ms window;
 // 40 channels from 125 to 7500 Hz; PCAN with strength 0.95, offset 80,
-// 21 gain bits on 7 input bits), as the reference features were made with.
+// 21 gain bits on 7 input bits), exactly as the expected features need them.
 // Computing them depends on float rounding and on the C library's log1pf:
 // a correctly rounded log1pf moves two weights by one, which changes rows.
 // Embedding them keeps those features independent of the toolchain; the

@@ -101,8 +101,7 @@ void FilterbankComputeWeights(const FilterbankConfig* config, int sample_rate,
 bool FilterbankPopulateState(const FilterbankConfig* config,
                              FilterbankState* state, int sample_rate,
                              int spectrum_size) {
-  // The reference only asserts these; without them the band scan may not
-  // end and the weights divide by zero.
+  // Without these the band scan may not end and the weights divide by zero.
   if (config->num_channels < 1) {
     fprintf(stderr, "Filterbank channel count out of range\n");
     return false;
@@ -140,7 +139,7 @@ bool FilterbankPopulateState(const FilterbankConfig* config,
     state->end_index = bands.end_index;
   }
 
-  // One more slot than needed, so that no bands still allocate.
+  // One spare slot, so that bands without any bin still get buffers.
   const size_t num_weights = static_cast<size_t>(state->end_index - state->start_index) + 1;
   state->weights = static_cast<int16_t*>(calloc(num_weights, sizeof(int16_t)));
   state->unweights = static_cast<int16_t*>(calloc(num_weights, sizeof(int16_t)));
@@ -184,7 +183,7 @@ void FilterbankAccumulateChannels(FilterbankState* state,
       // In 32 unsigned bits: two -32768 parts would overflow int32.
       const uint64_t energy = static_cast<uint32_t>(real * real) +
                               static_cast<uint32_t>(imag * imag);
-      // Widened as signed: any weight keeps the reference's modular sums.
+      // Widened as signed, so that sums stay modular for any weight.
       weighted += static_cast<uint64_t>(static_cast<int64_t>(*weights++)) * energy;
       unweighted += static_cast<uint64_t>(static_cast<int64_t>(*unweights++)) * energy;
     }
@@ -201,7 +200,7 @@ uint32_t FilterbankRoundedSqrt(uint64_t value) {
   if (root > kMaxRoot) root = kMaxRoot;
   while (root * root > value) --root;
   while (root < kMaxRoot && (root + 1) * (root + 1) <= value) ++root;
-  // The reference rounds in 16 bits below 2^32 and in 32 bits above.
+  // Rounding stops at 16 bits below 2^32 and at 32 bits above.
   const uint64_t cap = value < (uint64_t{1} << 32) ? 0xFFFFu : kMaxRoot;
   if (value - root * root > root && root != cap) ++root;
   return static_cast<uint32_t>(root);

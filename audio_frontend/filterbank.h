@@ -10,7 +10,7 @@ struct FilterbankConfig {
   int num_channels;
   float upper_band_limit;
   float lower_band_limit;
-  int output_scale_shift;  // unused, as in the reference
+  int output_scale_shift;  // accepted but never used
 };
 
 // Band i covers the spectrum bins [band_starts[i], band_starts[i + 1]) for
@@ -57,7 +57,8 @@ void FilterbankAccumulateChannels(FilterbankState* state,
 // the FFT input scaling; returns state->signal.
 uint32_t* FilterbankSqrt(FilterbankState* state, int scale_down_shift);
 
-// Square root rounded to nearest, capped as the reference caps it.
+// Square root rounded to nearest, but never up to 65536 from below 2^32,
+// nor to 2^32.
 uint32_t FilterbankRoundedSqrt(uint64_t value);
 
 void FilterbankReset(FilterbankState* state);

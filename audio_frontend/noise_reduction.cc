@@ -18,7 +18,7 @@ bool IsFraction(float value) { return value >= 0.0f && value <= 1.0f; }
 bool NoiseReductionPopulateState(const NoiseReductionConfig* config,
                                  NoiseReductionState* state, int num_channels) {
   // Shifts of 32 or more, and fractions outside [0, 1] converted to uint16,
-  // are undefined in the reference.
+  // would be undefined.
   if (config->smoothing_bits < 0 || config->smoothing_bits > 31 ||
       !IsFraction(config->even_smoothing) || !IsFraction(config->odd_smoothing) ||
       !IsFraction(config->min_signal_remaining)) {
@@ -26,7 +26,7 @@ bool NoiseReductionPopulateState(const NoiseReductionConfig* config,
     return false;
   }
   state->smoothing_bits = config->smoothing_bits;
-  // Truncated, not rounded, as the reference does.
+  // Truncated, not rounded.
   state->even_smoothing =
       static_cast<uint16_t>(config->even_smoothing * (1 << kNoiseReductionBits));
   state->odd_smoothing =

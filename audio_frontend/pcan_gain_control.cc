@@ -16,8 +16,8 @@ constexpr int kPcanSnrBits = 12;
 
 int16_t GainValue(uint32_t input, int input_bits, float strength, float offset,
                   int gain_bits) {
-  // Scaling by powers of two with ldexpf equals the reference's divide and
-  // multiply exactly, without its undefined shifts for unusual bit counts.
+  // ldexpf scales exactly as dividing and multiplying by 1 << bits would,
+  // without the undefined shifts for unusual bit counts.
   const float x = ldexpf(static_cast<float>(input), -input_bits);
   const float gain = ldexpf(1.0f, gain_bits) * powf(x + offset, -strength);
   if (gain > 32767) return 32767;
@@ -70,7 +70,7 @@ bool PcanGainControlPopulateState(const PcanGainControlConfig* config,
   state->num_channels = num_channels;
   state->snr_shift = config->gain_bits - input_correction_bits - kPcanSnrBits;
   const int input_bits = smoothing_bits - input_correction_bits;
-  // A shift outside [0, 63] is undefined in the reference, a negative or
+  // A shift outside [0, 63] would be undefined, and a negative or
   // non-finite offset makes gains that are not numbers.
   if (state->snr_shift < 0 || state->snr_shift > 63 ||
       !(config->offset >= 0.0f) || !isfinite(config->offset) ||
@@ -105,7 +105,8 @@ int16_t PcanGain(const int16_t* gain_lut, uint32_t noise_estimate) {
   // The ten bits below the leading one.
   const int32_t t = static_cast<int32_t>(
       (interval < 11 ? x << (11 - interval) : x >> (interval - 11)) & 1023);
-  // Signed shifts floor, as the reference's arithmetic shifts do.
+  // Signed shifts are arithmetic: they floor, which the table's negative
+  // coefficients need.
   int32_t result = (a2 * t) >> 5;
   result += a1 * 32;
   result *= t;
@@ -118,7 +119,7 @@ void PcanGainControlApply(const PcanGainControlState* state, uint32_t* signal) {
   const uint32_t* noise_estimate = state->noise_estimate;
   const int snr_shift = state->snr_shift;
   for (int i = 0; i < state->num_channels; ++i) {
-    // A negative gain wraps, as in the reference; the tables give none.
+    // A negative gain would wrap; no table gives one.
     const uint32_t gain = static_cast<uint32_t>(
         static_cast<int32_t>(PcanGain(gain_lut, noise_estimate[i])));
     const uint32_t snr = static_cast<uint32_t>(

@@ -2,7 +2,7 @@
 #define AUDIO_FRONTEND_SETUP_FLOAT_H_
 
 // The set-up tables must come out of single-precision arithmetic rounded
-// operation by operation, as the reference computed them. Fused
+// operation by operation, as the expected features were made. Fused
 // multiply-adds are kept out by -ffp-contract=off on this library.
 #include <float.h>
 

@@ -94,7 +94,7 @@ bool WindowProcessSamples(WindowState* state, const int16_t* samples,
     const int16_t value = static_cast<int16_t>(
         (static_cast<int32_t>(input[i]) * coefficients[i]) >> kFrontendWindowBits);
     output[i] = value;
-    // In 16 bits, as the reference: -32768 stays negative and never counts.
+    // Magnitudes in 16 bits: -32768 stays negative and never counts.
     const int16_t magnitude = value < 0 ? static_cast<int16_t>(-value) : value;
     if (magnitude > max_abs) max_abs = magnitude;
   }

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(RoundedSqrt, RoundsToNearestWithTheReferenceCaps) {
+TEST(RoundedSqrt, RoundsToNearestWithinItsCaps) {
   const struct {
     uint64_t value;
     uint32_t root;

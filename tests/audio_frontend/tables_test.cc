@@ -1,6 +1,6 @@
 // The tables computed at set-up must equal the embedded ones on every
 // target: where they drift, the math library or the float code generation
-// no longer matches the one the reference features were made with.
+// no longer matches the one the expected features were made with.
 #include "audio_frontend/embedded_tables.h"
 #include "gtest/gtest.h"
 #include "tests/audio_frontend/frontend_test_util.h"
