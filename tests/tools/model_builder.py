@@ -493,24 +493,29 @@ def quantize_to_uint8(sg, x, shape, scale=1 / 256):
 
 
 def selector_model(frames=3, row=-1, col=0, input_scale=0.1,
-                   input_zero_point=-128):
-    """Score = input[row, col] + 128 exactly.
+                   input_zero_point=-128, input_shape=None):
+    """Score = the raw input byte at [row, col] + 128, whatever the input's
+    scale and zero point (0, negative, NaN ...).
 
-    FULLY_CONNECTED with a one-hot weight (scale 1) and output scale equal to
-    the input's gives an effective multiplier of exactly 1, and the final
+    RESHAPE ignores quantisation, so the flat copy can carry scale 0.1 and
+    zero point -128; FULLY_CONNECTED with a one-hot weight of scale 1 into
+    scale 0.1 has an effective multiplier of exactly 1, and the final
     QUANTIZE (same scale, zero point 0) adds 128.
     """
     m = Model()
     sg = m.subgraph()
-    depth = frames * 40
-    x = sg.tensor([1, frames, 40], INT8, scale=input_scale,
-                  zero_point=input_zero_point)
+    shape = [1, frames, 40] if input_shape is None else list(input_shape)
+    depth = int(np.prod(shape))
+    x = sg.tensor(shape, INT8, scale=input_scale, zero_point=input_zero_point)
+    flat = sg.tensor([1, depth], INT8, scale=0.1, zero_point=-128)
+    sg.op(RESHAPE, [x, const_int32(sg, [1, depth])], [flat],
+          reshape_options([1, depth]))
     weights = np.zeros((1, depth), np.int8)
-    weights[0, (row % frames) * 40 + col] = 1
+    weights[0, (row % shape[-2]) * shape[-1] + col] = 1
     w = sg.tensor([1, depth], INT8, data=weights, scale=1.0, zero_point=0)
-    y = sg.tensor([1, 1], INT8, scale=input_scale, zero_point=-128)
-    sg.op(FULLY_CONNECTED, [x, w, -1], [y], fully_connected_options())
-    out = sg.tensor([1, 1], UINT8, scale=input_scale, zero_point=0)
+    y = sg.tensor([1, 1], INT8, scale=0.1, zero_point=-128)
+    sg.op(FULLY_CONNECTED, [flat, w, -1], [y], fully_connected_options())
+    out = sg.tensor([1, 1], UINT8, scale=0.1, zero_point=0)
     sg.op(QUANTIZE, [y], [out], quantize_options())
     sg.inputs, sg.outputs = [x], [out]
     return m
@@ -678,11 +683,6 @@ def set_input_quantization(model, scale=None, zero_point=None):
     return model
 
 
-def truncated(data, size):
-    """The first size bytes of a serialised model."""
-    return data[:size]
-
-
 def find_op(model, code, subgraph=0):
     """The first operator of the subgraph with the builtin code."""
     for op in model.subgraphs[subgraph].operators:
@@ -729,11 +729,10 @@ RECIPES = {
     "output_1x2": lambda: streaming_model(output_units=2),
     "batch2": lambda: streaming_model(input_shape=[2, 3, 40]),
     "input_f0": lambda: streaming_model(input_shape=[1, 0, 40], ring_rows=3),
-    "scale_zero": lambda: set_input_quantization(streaming_model(), scale=0.0),
-    "scale_negative": lambda: set_input_quantization(streaming_model(),
-                                                     scale=-0.1),
-    "scale_nan": lambda: set_input_quantization(streaming_model(),
-                                                scale=float("nan")),
+    # The ring shares the input's scale, so all of it changes.
+    "scale_zero": lambda: streaming_model(input_scale=0.0),
+    "scale_negative": lambda: selector_model(input_scale=-0.1),
+    "scale_nan": lambda: selector_model(input_scale=float("nan")),
     "add_op": lambda: streaming_model(extra_op="ADD"),
     "21_variables": lambda: streaming_model(extra_variables=20),
     # An 80000-byte input tensor cannot fit a 64 KiB arena.
