@@ -11,6 +11,7 @@ CONTENT = [
     # name, size, frames, encoder pixel format, layout of the reference decode
     pytest.param("p320", "320x240", 30, "yuv420p", "yuv420p", 0.01, id="320x240"),
     pytest.param("p1080", "1920x1080", 8, "yuv420p", "yuv420p", 0.05, id="1920x1080"),
+    pytest.param("p2", "2x2", 10, "yuv420p", "yuv420p", 0.01, id="2x2"),
     # Full range decodes to the same planar layout; asking ffmpeg for the
     # native format keeps it from converting levels.
     pytest.param("full320", "320x240", 20, "yuvj420p", "yuvj420p", 0.01, id="full-range"),
@@ -42,6 +43,33 @@ def test_records_are_the_decoded_pictures(running, streams, name, size, frames, 
     for seq, rw, rh, planes in records:
         assert (rw, rh) == (w, h)
         assert planes == reference[seq - 1], f"picture {seq} differs"
+
+
+def test_picture_size_change_reuses_the_record_buffer(running, streams):
+    big = streams.make("p1080", "1920x1080", 8)
+    small = streams.make("p320", "320x240", 30)
+    ref_big = split_frames(streams.decode("p1080"), 1920, 1080)
+    ref_small = split_frames(streams.decode("p320"), 320, 240)
+    r = running()
+    collector = Collector(r.client())
+    time.sleep(scaled(0.2))
+    r.send_paced(access_units(big) + access_units(small) + access_units(big)[:3], 0.05)
+    time.sleep(scaled(0.5))
+    r.close_source()
+    records = collector.join()
+    assert r.relay.wait_exit(10) == 0
+    assert r.relay.counts()[0] == 8 + 30 + 2
+    sizes = set()
+    for seq, w, h, planes in records:
+        if seq <= 8:
+            assert (w, h) == (1920, 1080) and planes == ref_big[seq - 1]
+        elif seq <= 38:
+            assert (w, h) == (320, 240) and planes == ref_small[seq - 9]
+        else:
+            assert (w, h) == (1920, 1080) and planes == ref_big[seq - 39]
+        sizes.add((w, h, seq <= 8))
+    # Large, then small, then large again.
+    assert {(1920, 1080, True), (320, 240, False), (1920, 1080, False)} <= sizes
 
 
 def test_pictures_decoded_without_client_are_only_counted(running, streams):
