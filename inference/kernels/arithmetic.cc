@@ -14,7 +14,7 @@ namespace {
 constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
 
-// Accumulations wrap modulo 2^32 like the reference's int arithmetic; doing
+// Accumulations wrap modulo 2^32, as int arithmetic does in practice; doing
 // them in uint32 keeps that defined.
 inline uint32_t Wrap(int32_t v) { return static_cast<uint32_t>(v); }
 inline int32_t Unwrap(uint32_t v) { return static_cast<int32_t>(v); }

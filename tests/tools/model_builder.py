@@ -77,17 +77,17 @@ class Options:
         #                              "str" or "ivec"
 
 
-def _fields(spec, values):
-    """spec: [(id, kind, default)], values aligned; skip schema defaults."""
-    return [(fid, kind, v) for (fid, kind, d), v in zip(spec, values)
+def _fields(layout, values):
+    """layout: [(id, kind, default)], values aligned; skip schema defaults."""
+    return [(fid, kind, v) for (fid, kind, d), v in zip(layout, values)
             if v is not None and v != d]
 
 
 def conv2d_options(padding=SAME, stride_w=1, stride_h=1, activation=NONE,
                    dilation_w=1, dilation_h=1, quantized_bias_type=None):
-    spec = [(0, "i8", SAME), (1, "i32", 0), (2, "i32", 0), (3, "i8", NONE),
+    layout = [(0, "i8", SAME), (1, "i32", 0), (2, "i32", 0), (3, "i8", NONE),
             (4, "i32", 1), (5, "i32", 1), (6, "i8", FLOAT32)]
-    return Options(1, _fields(spec, [padding, stride_w, stride_h, activation,
+    return Options(1, _fields(layout, [padding, stride_w, stride_h, activation,
                                      dilation_w, dilation_h,
                                      quantized_bias_type]))
 
@@ -95,9 +95,9 @@ def conv2d_options(padding=SAME, stride_w=1, stride_h=1, activation=NONE,
 def depthwise_conv2d_options(padding=SAME, stride_w=1, stride_h=1,
                              depth_multiplier=1, activation=NONE,
                              dilation_w=1, dilation_h=1):
-    spec = [(0, "i8", SAME), (1, "i32", 0), (2, "i32", 0), (3, "i32", 0),
+    layout = [(0, "i8", SAME), (1, "i32", 0), (2, "i32", 0), (3, "i32", 0),
             (4, "i8", NONE), (5, "i32", 1), (6, "i32", 1)]
-    return Options(2, _fields(spec, [padding, stride_w, stride_h,
+    return Options(2, _fields(layout, [padding, stride_w, stride_h,
                                      depth_multiplier, activation, dilation_w,
                                      dilation_h]))
 
@@ -105,9 +105,9 @@ def depthwise_conv2d_options(padding=SAME, stride_w=1, stride_h=1,
 def fully_connected_options(activation=NONE, weights_format=0,
                             keep_num_dims=False, asymmetric_quantize_inputs=False,
                             quantized_bias_type=None):
-    spec = [(0, "i8", NONE), (1, "i8", 0), (2, "bool", False),
+    layout = [(0, "i8", NONE), (1, "i8", 0), (2, "bool", False),
             (3, "bool", False), (4, "i8", FLOAT32)]
-    return Options(8, _fields(spec, [activation, weights_format, keep_num_dims,
+    return Options(8, _fields(layout, [activation, weights_format, keep_num_dims,
                                      asymmetric_quantize_inputs,
                                      quantized_bias_type]))
 
@@ -128,9 +128,9 @@ def reshape_options(new_shape=None):
 
 def strided_slice_options(begin_mask=0, end_mask=0, ellipsis_mask=0,
                           new_axis_mask=0, shrink_axis_mask=0, offset=False):
-    spec = [(0, "i32", 0), (1, "i32", 0), (2, "i32", 0), (3, "i32", 0),
+    layout = [(0, "i32", 0), (1, "i32", 0), (2, "i32", 0), (3, "i32", 0),
             (4, "i32", 0), (5, "bool", False)]
-    return Options(32, _fields(spec, [begin_mask, end_mask, ellipsis_mask,
+    return Options(32, _fields(layout, [begin_mask, end_mask, ellipsis_mask,
                                       new_axis_mask, shrink_axis_mask, offset]))
 
 
