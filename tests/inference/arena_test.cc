@@ -72,7 +72,7 @@ TEST(Allocator, RefusesCrossingRegionsWithTheReferenceMessages) {
 
 TEST(Allocator, TooSmallArenasGiveNullNotACrash) {
   StderrLines([] {
-    EXPECT_EQ(tflite::MicroAllocator::Create(arena, 64, tflite::MemoryPlannerType::kGreedy),
+    EXPECT_EQ(tflite::MicroAllocator::Create(arena, 16, tflite::MemoryPlannerType::kGreedy),
               nullptr);
     EXPECT_EQ(tflite::MicroAllocator::Create(nullptr, 4096, tflite::MemoryPlannerType::kGreedy),
               nullptr);

@@ -95,7 +95,11 @@ TEST(GoldenModels, LoadAsTheReferenceDoes) {
     // build; all others must match byte for byte.
     const auto raw = expected.fields.find("lib_raw");
     const std::string expected_raw = raw == expected.fields.end() ? "" : Unescape(raw->second);
-    if (expected_raw.find(".cc:") == std::string::npos) {
+    if (sizeof(void*) != 8 && expected_raw.find(", available") != std::string::npos) {
+      // Smaller records leave more room: only the request is the same.
+      const std::string request = expected_raw.substr(0, expected_raw.find(", available"));
+      EXPECT_EQ(log.substr(0, request.size()), request);
+    } else if (expected_raw.find(".cc:") == std::string::npos) {
       EXPECT_EQ(log, expected_raw);
     } else {
       const std::vector<std::string> lines = SplitLines(log);
