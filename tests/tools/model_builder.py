@@ -181,6 +181,15 @@ class OperatorCode:
         self.version = version
 
 
+class ExternalData:
+    """A Buffer whose data lies outside the FlatBuffer (offset/size fields),
+    as converters write models over 2 GB."""
+
+    def __init__(self, offset, size):
+        self.offset = offset
+        self.size = size
+
+
 class Tensor:
     def __init__(self, shape, tensor_type, buffer, scale, zero_point,
                  quantized_dimension, is_variable, name):
@@ -269,7 +278,8 @@ class Model:
         return sg
 
     def buffer(self, data):
-        """Adds a buffer (bytes; None: a Buffer table without data)."""
+        """Adds a buffer (bytes, ExternalData; None: a Buffer table without
+        data)."""
         self.buffers.append(data)
         return len(self.buffers) - 1
 
@@ -412,6 +422,9 @@ class _Writer:
                                (3, "i32", oc.builtin_code)])
 
     def _buffer(self, data):
+        if isinstance(data, ExternalData):
+            return self._table(3, [(1, "u64", data.offset),
+                                   (2, "u64", data.size)])
         # Empty data is written as an absent vector, like the converter.
         vec = self._bytes(data, 16) if data else None
         return self._table(3, [(0, "off", vec)])

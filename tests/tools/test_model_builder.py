@@ -72,6 +72,18 @@ def test_envelope_and_operator_codes():
     assert scalar(codes[2], 0, "<b") == mb.LOGISTIC
     assert not present(codes[2], 3)
 
+    m.metadata.append(("OfflineMemoryAllocation", m.buffer(b"\x01\x02")))
+    m.buffer(mb.ExternalData(offset=4096, size=120))
+    r = root(m.build())
+    meta = tables(r, 6)[0]
+    name_off = meta.Offset(4)
+    assert meta.String(meta.Pos + name_off) == b"OfflineMemoryAllocation"
+    buffers = tables(r, 4)
+    assert vector(buffers[scalar(meta, 1, "<I")], 0, "B")[0] == [1, 2]
+    assert not present(buffers[2], 0)
+    assert scalar(buffers[2], 1, "<Q") == 4096
+    assert scalar(buffers[2], 2, "<Q") == 120
+
     m.file_identifier = b"TFL2"
     assert m.build()[4:8] == b"TFL2"
 
