@@ -62,12 +62,21 @@ bool AxisPadding(int padding, int n, int k, int stride, int dilation,
   return true;
 }
 
-// Taps k < taps whose position origin + dilation * k lies in [0, size):
-// positions are linear in k, so they form one range [lo, hi).
-void TapRange(int origin, int dilation, int taps, int size, int* lo,
+// Tap positions in 64 bits: strides and dilations come from the model and
+// may be anything.
+inline int64_t TapOrigin(int out_index, int stride, int pad) {
+  return int64_t{out_index} * stride - pad;
+}
+inline int64_t TapPosition(int64_t origin, int dilation, int k) {
+  return origin + int64_t{dilation} * k;
+}
+
+// Taps k < taps whose position lies in [0, size): positions are linear in k,
+// so they form one range [lo, hi).
+void TapRange(int64_t origin, int dilation, int taps, int size, int* lo,
               int* hi) {
   auto inside = [&](int k) {
-    const int64_t pos = int64_t{origin} + int64_t{dilation} * k;
+    const int64_t pos = TapPosition(origin, dilation, k);
     return pos >= 0 && pos < size;
   };
   int k = 0;
@@ -297,14 +306,16 @@ void ConvPerChannel(const ConvParams& params, const int32_t* multipliers,
   for (int b = 0; b < batches; ++b) {
     const int8_t* in_batch = input + b * in_h * in_row_stride;
     for (int oy = 0; oy < out_h; ++oy) {
-      const int y0 = oy * params.stride_height - params.padding.height;
+      const int64_t y0 =
+          TapOrigin(oy, params.stride_height, params.padding.height);
       int ky_lo = 0;
       int ky_hi = 0;
       TapRange(y0, params.dilation_height, k_h, in_h, &ky_lo, &ky_hi);
       int8_t* out_row =
           output + ((static_cast<ptrdiff_t>(b) * out_h + oy) * out_w) * out_d;
       for (int ox = 0; ox < out_w; ++ox) {
-        const int x0 = ox * params.stride_width - params.padding.width;
+        const int64_t x0 =
+            TapOrigin(ox, params.stride_width, params.padding.width);
         int kx_lo = 0;
         int kx_hi = 0;
         TapRange(x0, params.dilation_width, k_w, in_w, &kx_lo, &kx_hi);
@@ -322,19 +333,20 @@ void ConvPerChannel(const ConvParams& params, const int32_t* multipliers,
           const int8_t* f_oc = filter + oc * filter_oc_stride;
           uint32_t acc = 0;
           for (int ky = ky_lo; ky < ky_hi; ++ky) {
-            const int iy = y0 + params.dilation_height * ky;
+            const int iy =
+                static_cast<int>(TapPosition(y0, params.dilation_height, ky));
             const int8_t* in_y = in_group + iy * in_row_stride;
             const int8_t* f_y = f_oc + ky * filter_row_stride;
             if (runs) {
               acc += OffsetDot(f_y + kx_lo * f_d,
-                               in_y + static_cast<ptrdiff_t>(x0 + kx_lo) * in_d,
+                               in_y + (x0 + kx_lo) * in_d,
                                run, in_offset);
               continue;
             }
             for (int kx = kx_lo; kx < kx_hi; ++kx) {
-              const int ix = x0 + params.dilation_width * kx;
+              const int64_t ix = TapPosition(x0, params.dilation_width, kx);
               acc += OffsetDot(f_y + kx * f_d,
-                               in_y + static_cast<ptrdiff_t>(ix) * in_d, f_d,
+                               in_y + ix * in_d, f_d,
                                in_offset);
             }
           }
@@ -376,9 +388,11 @@ void DepthwiseConvPerChannel(const ConvParams& params,
   for (int b = 0; b < batches; ++b) {
     const int8_t* in_batch = input + b * in_h * in_row_stride;
     for (int oy = 0; oy < out_h; ++oy) {
-      const int y0 = oy * params.stride_height - params.padding.height;
+      const int64_t y0 =
+          TapOrigin(oy, params.stride_height, params.padding.height);
       for (int ox = 0; ox < out_w; ++ox) {
-        const int x0 = ox * params.stride_width - params.padding.width;
+        const int64_t x0 =
+            TapOrigin(ox, params.stride_width, params.padding.width);
         int8_t* out_px =
             output +
             ((static_cast<ptrdiff_t>(b) * out_h + oy) * out_w + ox) * depth;
@@ -388,13 +402,13 @@ void DepthwiseConvPerChannel(const ConvParams& params,
           const int block_j = c0 % m;
           for (int i = 0; i < n; ++i) acc[i] = 0;
           for (int ky = 0; ky < k_h; ++ky) {
-            const int iy = y0 + params.dilation_height * ky;
+            const int64_t iy = TapPosition(y0, params.dilation_height, ky);
             if (iy < 0 || iy >= in_h) continue;
             for (int kx = 0; kx < k_w; ++kx) {
-              const int ix = x0 + params.dilation_width * kx;
+              const int64_t ix = TapPosition(x0, params.dilation_width, kx);
               if (ix < 0 || ix >= in_w) continue;
               const int8_t* in_px =
-                  in_batch + iy * in_row_stride + static_cast<ptrdiff_t>(ix) * in_d;
+                  in_batch + iy * in_row_stride + ix * in_d;
               const int8_t* f = filter + ky * f_row_stride +
                                 static_cast<ptrdiff_t>(kx) * depth + c0;
               if (m == 1) {
@@ -517,34 +531,44 @@ void Logistic(const LogisticParams& params, const int8_t* input, size_t count,
   }
 }
 
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, int8_t* out) {
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                int8_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, uint8_t* out) {
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                uint8_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, int16_t* out) {
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                int16_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, int32_t* out) {
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                int32_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const uint8_t* in, size_t n, int8_t* out) {
+void Requantize(const RequantizeParams& p, const uint8_t* in, size_t n,
+                int8_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int16_t* in, size_t n, int8_t* out) {
+void Requantize(const RequantizeParams& p, const int16_t* in, size_t n,
+                int8_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int16_t* in, size_t n, int16_t* out) {
+void Requantize(const RequantizeParams& p, const int16_t* in, size_t n,
+                int16_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int16_t* in, size_t n, int32_t* out) {
+void Requantize(const RequantizeParams& p, const int16_t* in, size_t n,
+                int32_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int32_t* in, size_t n, int8_t* out) {
+void Requantize(const RequantizeParams& p, const int32_t* in, size_t n,
+                int8_t* out) {
   RequantizeLoop(p, in, n, out);
 }
-void Requantize(const RequantizeParams& p, const int32_t* in, size_t n, int16_t* out) {
+void Requantize(const RequantizeParams& p, const int32_t* in, size_t n,
+                int16_t* out) {
   RequantizeLoop(p, in, n, out);
 }
 

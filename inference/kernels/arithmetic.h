@@ -160,16 +160,26 @@ struct RequantizeParams {
 };
 
 // The supported integer pairs; results clamp to the output type's range.
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, int8_t* out);
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, uint8_t* out);
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, int16_t* out);
-void Requantize(const RequantizeParams& p, const int8_t* in, size_t n, int32_t* out);
-void Requantize(const RequantizeParams& p, const uint8_t* in, size_t n, int8_t* out);
-void Requantize(const RequantizeParams& p, const int16_t* in, size_t n, int8_t* out);
-void Requantize(const RequantizeParams& p, const int16_t* in, size_t n, int16_t* out);
-void Requantize(const RequantizeParams& p, const int16_t* in, size_t n, int32_t* out);
-void Requantize(const RequantizeParams& p, const int32_t* in, size_t n, int8_t* out);
-void Requantize(const RequantizeParams& p, const int32_t* in, size_t n, int16_t* out);
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                int8_t* out);
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                uint8_t* out);
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                int16_t* out);
+void Requantize(const RequantizeParams& p, const int8_t* in, size_t n,
+                int32_t* out);
+void Requantize(const RequantizeParams& p, const uint8_t* in, size_t n,
+                int8_t* out);
+void Requantize(const RequantizeParams& p, const int16_t* in, size_t n,
+                int8_t* out);
+void Requantize(const RequantizeParams& p, const int16_t* in, size_t n,
+                int16_t* out);
+void Requantize(const RequantizeParams& p, const int16_t* in, size_t n,
+                int32_t* out);
+void Requantize(const RequantizeParams& p, const int32_t* in, size_t n,
+                int8_t* out);
+void Requantize(const RequantizeParams& p, const int32_t* in, size_t n,
+                int16_t* out);
 
 // round_away(x / scale) in float, + zero point, clamped; NaN quotients give
 // the zero point.
@@ -182,7 +192,8 @@ void QuantizeFloat(float output_scale, int32_t output_zero_point,
 
 // Replaces the single -1 in dims (if any) by input_elements divided by the
 // product of the other dims. Fails when that product is 0 or overflows, or
-// there are several -1. The element counts still have to be compared afterwards.
+// there are several -1. The element counts still have to be compared
+// afterwards.
 bool ResolveReshapeDims(int64_t input_elements, int* dims, int rank);
 void ReshapeCopy(const void* input, size_t bytes, void* output);
 
