@@ -1,10 +1,14 @@
 """Reading and verifying the model file."""
 
+import os
+import signal
 import struct
+import subprocess
+import time
 
 import pytest
 
-from conftest import error_line, model, run
+from conftest import TIME_SCALE, cuewatch_command, error_line, model, run
 
 EMPTY_OR_BIG = "the model is empty or too big"
 DAMAGED = "the model file is damaged"
@@ -100,3 +104,36 @@ def test_a_model_that_names_its_version_3_runs(tmp_path):
     path.write_bytes(with_version(3))
     result = run(path)
     assert result.status == 0 and result.lines[1:] == ["end 0.00"]
+
+
+def test_model_read_cut_short_by_a_stop_signal_is_refused(tmp_path):
+    fifo = tmp_path / "model.tflite"
+    os.mkfifo(fifo)
+    process = subprocess.Popen(cuewatch_command(fifo), stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    try:
+        # The pipe opens for writing once cuewatch has opened it, and so has
+        # its stop handlers in place.
+        writer = None
+        while writer is None and process.poll() is None:
+            try:
+                writer = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+            except OSError:
+                time.sleep(0.01)
+        assert writer is not None, "cuewatch ended before it opened the model"
+        os.write(writer, base_bytes()[:4000])
+        for _ in range(100):  # until one signal meets the blocked read
+            process.send_signal(signal.SIGINT)
+            try:
+                process.wait(0.1 * TIME_SCALE)
+                break
+            except subprocess.TimeoutExpired:
+                pass
+        os.close(writer)
+        stdout, stderr = process.communicate(timeout=20 * TIME_SCALE)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    assert (process.returncode, stdout.decode(), stderr.decode()) == \
+        (1, "", error_line(EMPTY_OR_BIG))
