@@ -13,21 +13,35 @@ bool LiveTogether(const PlannerBuffer& a, const PlannerBuffer& b) {
 }  // namespace
 
 size_t PlanGreedy(PlannerBuffer* buffers, int count, int* order) {
+  int placed_head = -1;  // the placed buffers as a list in offset order
+  int64_t plan_size = 0;
+  const auto place = [&](int index) {
+    PlannerBuffer& buffer = buffers[index];
+    // Insert after every placed buffer at an offset not above this one.
+    int* link = &placed_head;
+    while (*link != -1 && buffers[*link].offset <= buffer.offset) link = &buffers[*link].next;
+    buffer.next = *link;
+    *link = index;
+    if (buffer.offset + buffer.size > plan_size) plan_size = buffer.offset + buffer.size;
+  };
+  for (int i = 0; i < count; ++i) {
+    if (buffers[i].fixed) place(i);
+  }
+
   // Reversed collection order, then a stable sort by size, largest first
   // (insertion sort: stable and needs no memory).
-  for (int k = 0; k < count; ++k) {
-    const int index = count - 1 - k;
-    int j = k;
-    while (j > 0 && buffers[order[j - 1]].size < buffers[index].size) {
+  int online = 0;
+  for (int k = count - 1; k >= 0; --k) {
+    if (buffers[k].fixed) continue;
+    int j = online++;
+    while (j > 0 && buffers[order[j - 1]].size < buffers[k].size) {
       order[j] = order[j - 1];
       --j;
     }
-    order[j] = index;
+    order[j] = k;
   }
 
-  int placed_head = -1;  // the placed buffers as a list in offset order
-  int64_t plan_size = 0;
-  for (int k = 0; k < count; ++k) {
+  for (int k = 0; k < online; ++k) {
     PlannerBuffer& buffer = buffers[order[k]];
     int64_t candidate = 0;
     for (int q = placed_head; q != -1; q = buffers[q].next) {
@@ -37,12 +51,7 @@ size_t PlanGreedy(PlannerBuffer* buffers, int count, int* order) {
       if (other.offset + other.size > candidate) candidate = other.offset + other.size;
     }
     buffer.offset = candidate;
-    // Insert after every placed buffer at an offset not above this one.
-    int* link = &placed_head;
-    while (*link != -1 && buffers[*link].offset <= buffer.offset) link = &buffers[*link].next;
-    buffer.next = *link;
-    *link = order[k];
-    if (candidate + buffer.size > plan_size) plan_size = candidate + buffer.size;
+    place(order[k]);
   }
   return static_cast<size_t>(plan_size);
 }

@@ -39,6 +39,10 @@ struct TensorLifetime {
 static_assert(sizeof(TensorLifetime) <= kPlanPerTensorBytes, "lifetime record too large");
 static_assert(sizeof(PlannerBuffer) + sizeof(int) <= kPlanPerBufferBytes, "buffer too large");
 
+constexpr char kOfflinePlanName[] = "OfflineMemoryAllocation";
+// Lifetime end of buffers that must never share memory with others.
+constexpr int kWholeRun = 0x7fffffff;
+
 // Largest tensor accepted: keeps every size and product in range.
 constexpr int64_t kMaxTensorBytes = int64_t{1} << 30;
 
@@ -417,7 +421,8 @@ TfLiteStatus MicroInterpreter::StartAllocation() {
         return fail();
       }
       const auto* data = buffers->Get(tensor->buffer())->data();
-      if (data != nullptr && data->size() > 0) {
+      // Variables get storage of their own; initial data is ignored.
+      if (data != nullptr && data->size() > 0 && !tensor->is_variable()) {
         const size_t element = TypeSize(eval.type);
         const bool aligned =
             element <= 1 || reinterpret_cast<uintptr_t>(data->data()) % (element > 8 ? 8 : element) == 0;
@@ -655,6 +660,51 @@ bool WalkSubgraph(LifetimeWalk& w, int s) {
   return true;
 }
 
+// The offline plan: a metadata entry naming a buffer of little-endian int32
+// words [version, subgraphs, n, offset per tensor of all subgraphs]. Sets
+// *offsets to the offset words, or null without such an entry; false after a
+// message when the entry does not fit the model.
+bool OfflineOffsets(const Model* model, int total_tensors, const uint8_t** offsets) {
+  *offsets = nullptr;
+  const auto* metadata = model->metadata();
+  if (metadata == nullptr) return true;
+  for (unsigned i = 0; i < metadata->size(); ++i) {
+    const Metadata* entry = metadata->Get(i);
+    if (entry->name() == nullptr || std::strcmp(entry->name()->c_str(), kOfflinePlanName) != 0) {
+      continue;
+    }
+    const auto* buffers = model->buffers();
+    const flatbuffers::Vector<uint8_t>* data =
+        buffers != nullptr && entry->buffer() < buffers->size()
+            ? buffers->Get(entry->buffer())->data()
+            : nullptr;
+    if (data == nullptr || data->size() < 3 * sizeof(int32_t)) {
+      MicroPrintf("The offline memory plan refers to no usable buffer");
+      return false;
+    }
+    int32_t count = 0;
+    std::memcpy(&count, data->data() + 2 * sizeof(int32_t), sizeof(count));
+    if (count != total_tensors) {
+      MicroPrintf("Nbr of offline buffer offsets (%d) in metadata not equal nbr tensors (%d)\n",
+                  count, total_tensors);
+      return false;
+    }
+    if (data->size() < (3 + static_cast<size_t>(count)) * sizeof(int32_t)) {
+      MicroPrintf("The offline memory plan is shorter than its tensor count");
+      return false;
+    }
+    *offsets = data->data() + 3 * sizeof(int32_t);
+    return true;
+  }
+  return true;
+}
+
+int32_t OfflineOffset(const uint8_t* offsets, int tensor) {
+  int32_t offset = -1;
+  if (offsets != nullptr) std::memcpy(&offset, offsets + 4 * tensor, sizeof(offset));
+  return offset;
+}
+
 }  // namespace
 
 TfLiteStatus MicroInterpreter::PlanMemory() {
@@ -687,11 +737,22 @@ TfLiteStatus MicroInterpreter::PlanMemory() {
   }
   for (int t = 0; t < total_tensors; ++t) lifetimes[t] = TensorLifetime{-1, -1};
 
-  // Variable tensors live in the tail for the whole run.
+  const uint8_t* offline = nullptr;
+  if (!OfflineOffsets(model_, total_tensors, &offline)) return kTfLiteError;
+  for (int t = 0; t < total_tensors; ++t) {
+    if (OfflineOffset(offline, t) < -1) {
+      MicroPrintf("Offline offset %d of tensor %d is negative", OfflineOffset(offline, t), t);
+      return kTfLiteError;
+    }
+  }
+
+  // Variable tensors live for the whole run: in the tail, or where the
+  // offline plan puts them.
   for (int s = 0; s < subgraph_count; ++s) {
     const auto* tensors = subgraphs->Get(s)->tensors();
     for (unsigned t = 0; t < tensors->size(); ++t) {
       if (!tensors->Get(t)->is_variable()) continue;
+      if (OfflineOffset(offline, tensor_base[s] + t) >= 0) continue;
       TfLiteEvalTensor& eval = context_.subgraphs[s].tensors[t];
       const size_t bytes = TensorBytes(*eval.dims, eval.type);
       if (HasNegativeDim(*eval.dims) || TypeSize(eval.type) == 0) {
@@ -754,6 +815,14 @@ TfLiteStatus MicroInterpreter::PlanMemory() {
 
   LifetimeWalk walk{model_, &context_, tensor_base, walking, lifetimes, 0};
   if (!WalkSubgraph(walk, 0)) return kTfLiteError;
+  for (int s = 0; s < subgraph_count; ++s) {
+    const auto* tensors = subgraphs->Get(s)->tensors();
+    for (unsigned t = 0; t < tensors->size(); ++t) {
+      if (tensors->Get(t)->is_variable() && OfflineOffset(offline, tensor_base[s] + t) >= 0) {
+        lifetimes[tensor_base[s] + t] = TensorLifetime{0, kWholeRun};
+      }
+    }
+  }
 
   for (int g = 0; g < total_tensors; ++g) {
     if (buffer_of[g] < 0) continue;
@@ -765,7 +834,8 @@ TfLiteStatus MicroInterpreter::PlanMemory() {
     b.size = static_cast<int>((bytes + 15) / 16 * 16);
     b.first = lifetimes[g].first;
     b.last = lifetimes[g].last;
-    b.offset = 0;
+    b.offset = OfflineOffset(offline, g);
+    b.fixed = b.offset >= 0;
     b.next = -1;
   }
   const size_t plan_size = PlanGreedy(buffers, planned, order);

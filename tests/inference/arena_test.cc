@@ -154,7 +154,12 @@ struct PlanCase {
   size_t plan_size;
 };
 
-tflite::PlannerBuffer B(int size, int first, int last) { return {0, size, first, last, -1}; }
+tflite::PlannerBuffer B(int size, int first, int last) {
+  return {0, size, first, last, -1, false};
+}
+tflite::PlannerBuffer Fixed(int64_t offset, int size, int first, int last) {
+  return {offset, size, first, last, -1, true};
+}
 
 TEST(GreedyPlanner, PlacesLargestFirstInTheLowestGap) {
   const std::vector<PlanCase> cases = {
@@ -168,6 +173,8 @@ TEST(GreedyPlanner, PlacesLargestFirstInTheLowestGap) {
        {B(96, 0, 1), B(96, 2, 3), B(48, 0, 3)}, {0, 0, 96}, 144},
       {"unreached buffers (-1, -1) only meet each other",
        {B(16, -1, -1), B(16, -1, -1), B(16, 0, 0)}, {16, 0, 0}, 32},
+      {"fixed buffers stay; the others fit around them",
+       {Fixed(16, 32, 0, 5), B(16, 0, 5), B(32, 0, 5)}, {16, 0, 48}, 80},
   };
   for (PlanCase c : cases) {
     SCOPED_TRACE(c.what);

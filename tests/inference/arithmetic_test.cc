@@ -517,6 +517,36 @@ TEST(Conv, DilationAndStride) {
   EXPECT_EQ(out[1], 53);
 }
 
+// Strides and dilations come from the model: positions beyond int range are
+// simply outside the image (checked under UBSan for overflow).
+TEST(Conv, HugeStridesAndDilations) {
+  ConvParams p = IdentityConv();
+  p.stride_width = 1 << 30;
+  p.dilation_width = 1 << 30;
+  const int in_shape[4] = {1, 1, 3, 1};
+  const int8_t input[3] = {7, 8, 9};
+  const int f_shape[4] = {1, 1, 3, 1};
+  const int8_t filter[3] = {2, 50, 50};
+  const int32_t m[1] = {kHalf};
+  const int s[1] = {1};
+  const int out_shape[4] = {1, 1, 3, 1};
+  int8_t out[3] = {1, 1, 1};
+  // Output x: taps at x * 2^30 + k * 2^30; only x = 0, k = 0 is inside.
+  ConvPerChannel(p, m, s, in_shape, input, f_shape, filter, nullptr, out_shape,
+                 out);
+  EXPECT_EQ(out[0], 14);
+  EXPECT_EQ(out[1], 0);
+  EXPECT_EQ(out[2], 0);
+
+  p.depth_multiplier = 1;
+  const int dw_filter_shape[4] = {1, 1, 3, 1};
+  DepthwiseConvPerChannel(p, m, s, in_shape, input, dw_filter_shape, filter,
+                          nullptr, out_shape, out);
+  EXPECT_EQ(out[0], 14);
+  EXPECT_EQ(out[1], 0);
+  EXPECT_EQ(out[2], 0);
+}
+
 TEST(Conv, ShapeValidation) {
   const ConvParams p = IdentityConv();
   struct Case {

@@ -1,5 +1,6 @@
 // Every reference model: the load outcome, the library's diagnostics, the
 // model interface and the arena use; every reference invoke result.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -131,6 +132,28 @@ TEST(GoldenModels, LoadAsTheReferenceDoes) {
       EXPECT_LE(used, reference);
     }
   }
+}
+
+// Building needs more than the final use: an arena of exactly that size
+// holds the result but not the planning on the way.
+TEST(GoldenModels, AnArenaOfTheFinalSizeIsTooSmallToBuildIn) {
+  const std::vector<uint8_t> file = ReadFile(kGolden + "/models/err_base_valid.tflite");
+  Runtime roomy(file);
+  ASSERT_TRUE(roomy.Create());
+  ASSERT_EQ(roomy.interpreter().AllocateTensors(), kTfLiteOk);
+  const size_t used = roomy.interpreter().arena_used_bytes();
+
+  Runtime tight(file, used);
+  ASSERT_TRUE(tight.Create());
+  TfLiteStatus status = kTfLiteOk;
+  const std::vector<std::string> log =
+      StderrLines([&] { status = tight.interpreter().AllocateTensors(); });
+  EXPECT_EQ(status, kTfLiteError);
+  const auto planning = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+    return line.rfind("Failed to allocate memory for memory planning", 0) == 0 ||
+           line.rfind("Too many buffers", 0) == 0;
+  });
+  EXPECT_NE(planning, log.end()) << ::testing::PrintToString(log);
 }
 
 TEST(GoldenModels, InvokeGivesTheReferenceBytes) {

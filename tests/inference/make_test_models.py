@@ -9,6 +9,7 @@ For every case <name>: <name>.tflite and <name>.expect, whose lines are
     sentinel          output 0 keeps the bytes it held before the invoke
     dims <d,d,...>    output 0's dimensions ("" for rank 0)
     same_as <name>    invoke results must equal those of case <name>
+    address_delta <d> output 0's address minus input 0's
 and manifest.txt lists the cases.
 """
 
@@ -29,9 +30,10 @@ CASES = {}
 
 
 def case(name, outcome="ok", lines=(), invokes=(), sentinel=False, dims=None,
-         same_as=None):
+         same_as=None, address_delta=None):
     def register(build):
-        CASES[name] = (build, outcome, lines, invokes, sentinel, dims, same_as)
+        CASES[name] = (build, outcome, lines, invokes, sentinel, dims, same_as,
+                       address_delta)
         return build
     return register
 
@@ -398,6 +400,37 @@ def call_once_beyond_subgraphs():
     return m
 
 
+# ---- Offline memory plan -------------------------------------------------------
+
+def offline_plan(offsets, count=None):
+    """RESHAPE [1,3,40] -> [3,40] (tensors: input, output, shape) with an
+    offline plan of the given offsets."""
+    m = single_op(RESHAPE, [1, 3, 40], [3, 40], extra_inputs=[const([3, 40])])
+    words = [1, 1, len(offsets) if count is None else count] + offsets
+    m.metadata = [("OfflineMemoryAllocation",
+                   m.buffer(np.asarray(words, np.int32).tobytes()))]
+    return m
+
+
+@case("offline_plan", invokes=[(ramp(120), ramp(120))], address_delta=-64)
+def offline_plan_fixed():
+    return offline_plan([64, 0, -1])
+
+
+@case("offline_plan_partly_online", invokes=[(ramp(120), ramp(120))],
+      address_delta=128)
+def offline_plan_partly_online():
+    """The input fixed at 0; the output fitted above it."""
+    return offline_plan([0, -1, -1])
+
+
+@case("offline_plan_wrong_count", "allocate", lines=[
+    "Nbr of offline buffer offsets (2) in metadata not equal nbr tensors (3)",
+    ""])
+def offline_plan_wrong_count():
+    return offline_plan([0, -1])
+
+
 # ---- Malformed models: refused cleanly ---------------------------------------
 # The original runtime crashes, aborts or reads or writes out of bounds on
 # these; here each is refused with a diagnostic.
@@ -589,7 +622,7 @@ def null_variable_names():
 
 
 def write_case(out_dir, name, spec):
-    build, outcome, lines, invokes, sentinel, dims, same_as = spec
+    build, outcome, lines, invokes, sentinel, dims, same_as, delta = spec
     build().write(os.path.join(out_dir, name + ".tflite"))
     with open(os.path.join(out_dir, name + ".expect"), "w") as f:
         f.write("outcome %s\n" % outcome)
@@ -604,6 +637,8 @@ def write_case(out_dir, name, spec):
             f.write("dims %s\n" % ",".join(str(d) for d in dims))
         if same_as is not None:
             f.write("same_as %s\n" % same_as)
+        if delta is not None:
+            f.write("address_delta %d\n" % delta)
 
 
 def main(argv):

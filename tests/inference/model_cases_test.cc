@@ -23,6 +23,8 @@ struct Case {
   bool has_dims = false;
   std::vector<int> dims;
   std::string same_as;
+  bool has_delta = false;
+  long delta = 0;
 };
 
 Case ReadCase(const std::string& name) {
@@ -56,6 +58,9 @@ Case ReadCase(const std::string& name) {
       for (std::string item; std::getline(items, item, ',');) c.dims.push_back(std::stoi(item));
     } else if (key == "same_as") {
       in >> c.same_as;
+    } else if (key == "address_delta") {
+      c.has_delta = true;
+      in >> c.delta;
     }
   }
   return c;
@@ -113,6 +118,9 @@ void RunCase(const Case& c) {
   if (c.has_dims) {
     const TfLiteIntArray* dims = interpreter.output(0)->dims;
     EXPECT_EQ(std::vector<int>(dims->data, dims->data + dims->size), c.dims);
+  }
+  if (c.has_delta) {
+    EXPECT_EQ(interpreter.output(0)->data.raw - interpreter.input(0)->data.raw, c.delta);
   }
   for (const auto& invoke : c.invokes) {
     std::vector<uint8_t> before;

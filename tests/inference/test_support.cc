@@ -74,12 +74,13 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-Runtime::Runtime(const std::vector<uint8_t>& file)
+Runtime::Runtime(const std::vector<uint8_t>& file, size_t arena_size)
     : original_(file),
       model_storage_(new uint8_t[file.size() + 16]),
       model_bytes_(Align16(model_storage_.get())),
-      arena_storage_(new uint8_t[kArenaSize + 16]),
-      arena_(Align16(arena_storage_.get())) {
+      arena_storage_(new uint8_t[arena_size + 16]),
+      arena_(Align16(arena_storage_.get())),
+      arena_size_(arena_size) {
   if (!file.empty()) std::memcpy(model_bytes_, file.data(), file.size());
 }
 
@@ -90,7 +91,7 @@ bool Runtime::Verify() const {
 
 bool Runtime::Create() {
   tflite::MicroAllocator* allocator =
-      tflite::MicroAllocator::Create(arena_, kArenaSize, tflite::MemoryPlannerType::kGreedy);
+      tflite::MicroAllocator::Create(arena_, arena_size_, tflite::MemoryPlannerType::kGreedy);
   if (allocator == nullptr) return false;
   tflite::MicroResourceVariables* variables =
       tflite::MicroResourceVariables::Create(allocator, 20);

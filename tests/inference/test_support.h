@@ -22,7 +22,7 @@ std::vector<uint8_t> FromHex(const std::string& hex);
 // 64 KiB arena and 20 resource variables, registered as the detector does.
 class Runtime {
  public:
-  explicit Runtime(const std::vector<uint8_t>& file);
+  explicit Runtime(const std::vector<uint8_t>& file, size_t arena_size = kArenaSize);
 
   bool Verify() const;
   const tflite::Model* model() const { return tflite::GetModel(model_bytes_); }
@@ -41,6 +41,7 @@ class Runtime {
   uint8_t* model_bytes_;
   std::unique_ptr<uint8_t[]> arena_storage_;
   uint8_t* arena_;
+  size_t arena_size_;
   std::optional<tflite::MicroInterpreter> interpreter_;
 };
 
