@@ -7,45 +7,61 @@ import pytest
 
 from harness import (USAGE, Relay, free_port, listening_socket, relay_command, scaled)
 
-P = "8000"
-
-REFUSED = [
-    pytest.param([P], id="one-word-number"),
-    pytest.param(["--input"], id="one-word-input"),
-    pytest.param(["--output"], id="one-word-output"),
-    pytest.param(["--input", "7000", "--output"], id="missing-last-value"),
-    pytest.param(["--input", "7000", "extra"], id="pair-then-word"),
-    pytest.param(["--output", "7001", "--output", "0"], id="valid-then-refused"),
-    pytest.param(["--input", "0"], id="zero"),
-    pytest.param(["--input", "65536"], id="too-big"),
-    pytest.param(["--input", "-1"], id="negative"),
-    pytest.param(["--input", "-80"], id="minus-in-range-abs"),
-    pytest.param(["--input", ""], id="empty"),
-    pytest.param(["--input", "80a"], id="trailing-letter"),
-    pytest.param(["--input", "80 "], id="trailing-blank"),
-    pytest.param(["--input", "0x50"], id="hex"),
-    pytest.param(["--input", "99999999999999999999999"], id="beyond-long"),
-    pytest.param(["--input", " "], id="only-blank"),
-    pytest.param(["--input", "+"], id="only-sign"),
-    pytest.param(["--input=80"], id="equals-form"),
-    pytest.param(["-i", "80"], id="short-form"),
-    pytest.param(["--INPUT", "80"], id="upper-case"),
-    pytest.param(["--Output", "80"], id="mixed-case"),
-    pytest.param(["--port", "80"], id="unknown-option"),
+# {src} is a stream source the test holds, {out} a free port, {free} a port
+# where nothing listens. A refused command line must contact neither.
+WORDS = [
+    # accepted: the relay starts with the ports {src} and {out}
+    (["--input", "{src}", "--output", "{out}"], True),
+    (["--output", "{out}", "--input", "{src}"], True),
+    (["--input", "+{src}", "--output", "+{out}"], True),
+    (["--input", "0{src}", "--output", "00{out}"], True),
+    (["--input", " \t\n{src}", "--output", "\v\f\r{out}"], True),
+    # every occurrence is checked and the last one wins
+    (["--input", "{free}", "--output", "{free}", "--output", "{out}", "--input", "{src}"], True),
+    # refused: the usage line and status 2
+    (["{src}"], False),
+    (["--input"], False),
+    (["--output"], False),
+    (["--input", "{src}", "--output"], False),
+    (["--input", "{src}", "--output", "{out}", "extra"], False),
+    (["--output", "{out}", "--output", "0"], False),
+    (["--input", "0"], False),
+    (["--input", "65536"], False),
+    (["--input", "-1"], False),
+    (["--input", "-{src}"], False),
+    (["--input", ""], False),
+    (["--input", " "], False),
+    (["--input", "+"], False),
+    (["--input", "{src}a"], False),
+    (["--input", "{src} "], False),
+    (["--input", "0x50"], False),
+    (["--input", "99999999999999999999999"], False),
+    (["--input={src}"], False),
+    (["-i", "{src}"], False),
+    (["--INPUT", "{src}"], False),
+    (["--Output", "{out}"], False),
+    (["--port", "{src}"], False),
 ]
 
 
-@pytest.mark.parametrize("args", REFUSED)
-def test_refused_words_give_usage_and_status_2_before_any_socket(args):
-    # A source on the port named first must never be contacted, and nothing
-    # may listen on the port named as output.
+@pytest.mark.parametrize("template,accepted", WORDS,
+                         ids=[" ".join(t).encode("unicode_escape").decode() or "none"
+                              for t, _ in WORDS])
+def test_command_line_words(template, accepted):
     source = listening_socket()
-    out = free_port()
-    words = [w.replace("7000", str(source.getsockname()[1])).replace("7001", str(out))
-             for w in args]
+    sp, out = source.getsockname()[1], free_port()
+    words = [w.format(src=sp, out=out, free=free_port()) for w in template]
     try:
-        done = subprocess.run(relay_command(words), capture_output=True,
-                              timeout=scaled(5))
+        if accepted:
+            relay = Relay(words)
+            try:
+                assert relay.wait_ready(5) == (f"ready: reading 127.0.0.1:{sp}, "
+                                               f"pictures on 127.0.0.1:{out}")
+                socket.create_connection(("127.0.0.1", out), timeout=1).close()
+            finally:
+                relay.kill()
+            return
+        done = subprocess.run(relay_command(words), capture_output=True, timeout=scaled(5))
         assert done.returncode == 2
         assert done.stderr == USAGE
         assert done.stdout == b""
@@ -55,28 +71,6 @@ def test_refused_words_give_usage_and_status_2_before_any_socket(args):
         with pytest.raises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", out), timeout=1).close()
     finally:
-        source.close()
-
-
-ACCEPTED = [
-    pytest.param(lambda p: str(p), id="plain"),
-    pytest.param(lambda p: "+" + str(p), id="plus-sign"),
-    pytest.param(lambda p: "0" + str(p), id="leading-zero"),
-    pytest.param(lambda p: " \t\n" + str(p), id="leading-blanks"),
-]
-
-
-@pytest.mark.parametrize("form", ACCEPTED)
-def test_accepted_port_forms(form):
-    source = listening_socket()
-    sp = source.getsockname()[1]
-    out = free_port()
-    relay = Relay(["--input", form(sp), "--output", form(out)])
-    try:
-        assert relay.wait_ready() == f"ready: reading 127.0.0.1:{sp}, pictures on 127.0.0.1:{out}"
-        socket.create_connection(("127.0.0.1", out), timeout=1).close()
-    finally:
-        relay.kill()
         source.close()
 
 
@@ -91,21 +85,6 @@ def test_range_ends_are_accepted(port):
         assert line in (f"ready: reading 127.0.0.1:{source.getsockname()[1]}, "
                         f"pictures on 127.0.0.1:{port}",
                         f"can't listen on 127.0.0.1:{port}")
-    finally:
-        relay.kill()
-        source.close()
-
-
-def test_last_occurrence_wins():
-    source = listening_socket()
-    sp = source.getsockname()[1]
-    out = free_port()
-    # The first --input names a port where nothing listens: using it would
-    # keep the relay retrying.
-    relay = Relay(["--input", str(free_port()), "--output", str(free_port()),
-                   "--output", str(out), "--input", str(sp)])
-    try:
-        assert relay.wait_ready(5) == f"ready: reading 127.0.0.1:{sp}, pictures on 127.0.0.1:{out}"
     finally:
         relay.kill()
         source.close()
