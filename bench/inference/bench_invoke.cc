@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
     }
   }
   const double elapsed = Seconds() - start;
-  printf("%s: %zu invokes checked; %.2f us per Invoke\n", argv[1], count,
-         elapsed / (static_cast<double>(passes) * count) * 1e6);
+  printf("%s: %zu invokes checked; %.2f us per Invoke; arena %zu bytes in use\n", argv[1],
+         count, elapsed / (static_cast<double>(passes) * count) * 1e6,
+         interpreter.arena_used_bytes());
   return 0;
 }
