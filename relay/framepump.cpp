@@ -13,10 +13,9 @@
 #include <unistd.h>
 
 #include "relay/client_endpoint.h"
+#include "relay/command_line.h"
 #include "relay/decode_chunk.h"
 
-constexpr int DEFAULT_INPUT_PORT = 8793;
-constexpr int DEFAULT_OUTPUT_PORT = 8794;
 constexpr int LISTEN_BACKLOG = 2;
 constexpr int CONNECT_ATTEMPTS = 100;
 constexpr long CONNECT_RETRY_DELAY_MS = 100;
@@ -28,16 +27,6 @@ constexpr int EXIT_USAGE = 2;
 static volatile sig_atomic_t stop_requested = 0;
 
 static void on_stop_signal(int) { stop_requested = 1; }
-
-static bool parse_port(const char *word, int *port) {
-    errno = 0;
-    char *end = nullptr;
-    long value = strtol(word, &end, 10);
-    if (errno != 0 || end == word || *end != '\0' || value < 1 || value > 65535)
-        return false;
-    *port = static_cast<int>(value);
-    return true;
-}
 
 static sockaddr_in loopback_address(int port) {
     sockaddr_in address;
@@ -101,19 +90,10 @@ static void report_stats(const ClientState &client, double *last_stats_time) {
 }
 
 int main(int argc, char **argv) {
-    int input_port = DEFAULT_INPUT_PORT;
-    int output_port = DEFAULT_OUTPUT_PORT;
-    for (int i = 1; i < argc; i += 2) {
-        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool ok = false;
-        if (strcmp(argv[i], "--input") == 0)
-            ok = value && parse_port(value, &input_port);
-        else if (strcmp(argv[i], "--output") == 0)
-            ok = value && parse_port(value, &output_port);
-        if (!ok) {
-            fputs("usage: framepump [--input PORT] [--output PORT]\n", stderr);
-            return EXIT_USAGE;
-        }
+    int input_port, output_port;
+    if (!parse_command_line(argc, argv, &input_port, &output_port)) {
+        fputs("usage: framepump [--input PORT] [--output PORT]\n", stderr);
+        return EXIT_USAGE;
     }
 
     struct sigaction stop_action;
