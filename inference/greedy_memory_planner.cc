@@ -56,4 +56,20 @@ size_t PlanGreedy(PlannerBuffer* buffers, int count, int* order) {
   return static_cast<size_t>(plan_size);
 }
 
+bool FixedBuffersDisjoint(const PlannerBuffer* buffers, int count, int* first, int* second) {
+  for (int i = 0; i < count; ++i) {
+    for (int j = i + 1; j < count && buffers[i].fixed; ++j) {
+      const PlannerBuffer& a = buffers[i];
+      const PlannerBuffer& b = buffers[j];
+      if (b.fixed && LiveTogether(a, b) && a.offset < b.offset + b.size &&
+          b.offset < a.offset + a.size) {
+        *first = i;
+        *second = j;
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace tflite

@@ -23,6 +23,10 @@ struct PlannerBuffer {
 // `count` entries. Returns the plan size.
 size_t PlanGreedy(PlannerBuffer* buffers, int count, int* order);
 
+// False when two fixed buffers live at the same time share bytes; sets
+// *first and *second to their indices.
+bool FixedBuffersDisjoint(const PlannerBuffer* buffers, int count, int* first, int* second);
+
 }  // namespace tflite
 
 #endif  // INFERENCE_GREEDY_MEMORY_PLANNER_H_

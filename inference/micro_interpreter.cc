@@ -838,6 +838,13 @@ TfLiteStatus MicroInterpreter::PlanMemory() {
     b.fixed = b.offset >= 0;
     b.next = -1;
   }
+  // An offline plan must not put tensors that are live together in the same bytes.
+  int clash_a = 0;
+  int clash_b = 0;
+  if (!FixedBuffersDisjoint(buffers, planned, &clash_a, &clash_b)) {
+    MicroPrintf("The offline memory plan overlaps planned buffers %d and %d", clash_a, clash_b);
+    return kTfLiteError;
+  }
   const size_t plan_size = PlanGreedy(buffers, planned, order);
 
   // The head is rebuilt from nothing: the request block goes, the plan comes.

@@ -412,9 +412,9 @@ def offline_plan(offsets, count=None):
     return m
 
 
-@case("offline_plan", invokes=[(ramp(120), ramp(120))], address_delta=-64)
+@case("offline_plan", invokes=[(ramp(120), ramp(120))], address_delta=-128)
 def offline_plan_fixed():
-    return offline_plan([64, 0, -1])
+    return offline_plan([128, 0, -1])
 
 
 @case("offline_plan_partly_online", invokes=[(ramp(120), ramp(120))],
@@ -429,6 +429,13 @@ def offline_plan_partly_online():
     ""])
 def offline_plan_wrong_count():
     return offline_plan([0, -1])
+
+
+@case("malformed_offline_plan_overlap", "allocate", lines=[
+    "The offline memory plan overlaps planned buffers 0 and 1"])
+def malformed_offline_plan_overlap():
+    """Input and output, live together, 64 bytes apart."""
+    return offline_plan([64, 0, -1])
 
 
 # ---- Malformed models: refused cleanly ---------------------------------------
