@@ -319,6 +319,8 @@ void ConvPerChannel(const ConvParams& params, const int32_t* multipliers,
         int kx_lo = 0;
         int kx_hi = 0;
         TapRange(x0, params.dilation_width, k_w, in_w, &kx_lo, &kx_hi);
+        // No tap inside: the rows below would not even be addressable.
+        const int rows_hi = kx_lo < kx_hi ? ky_hi : ky_lo;
         const int run = (kx_hi - kx_lo) * f_d;
         int8_t* out_px = out_row + static_cast<ptrdiff_t>(ox) * out_d;
         // Filters [g * per_group, (g + 1) * per_group) read input channels
@@ -332,7 +334,7 @@ void ConvPerChannel(const ConvParams& params, const int32_t* multipliers,
           }
           const int8_t* f_oc = filter + oc * filter_oc_stride;
           uint32_t acc = 0;
-          for (int ky = ky_lo; ky < ky_hi; ++ky) {
+          for (int ky = ky_lo; ky < rows_hi; ++ky) {
             const int iy =
                 static_cast<int>(TapPosition(y0, params.dilation_height, ky));
             const int8_t* in_y = in_group + iy * in_row_stride;
