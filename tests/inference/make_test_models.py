@@ -358,18 +358,22 @@ def conv_same_stride2_even():
 # ---- Variables ---------------------------------------------------------------
 
 @case("variable_container_absent_matches_empty",
-      invokes=[(b"", bytes([1, 2, 3, 4]))], dims=[1, 4])
+      invokes=[(b"", bytes([1, 2, 3, 4])), (b"", bytes([9, 9, 9, 9])),
+               (b"", bytes([9, 9, 9, 9]))], dims=[1, 4])
 def variable_container_absent_matches_empty():
-    """Main graph names ("", "v"); the init graph names (absent, "v") and
-    assigns 1 2 3 4: both are the same variable."""
+    """Main graph names ("", "v"), reads it, then assigns 9s; the init graph
+    names (absent, "v") and assigns 1 2 3 4: one variable, initialised once."""
     m = Model()
     sg = m.subgraph()
     init = m.subgraph()
     sg.op(CALL_ONCE, [], [], mb.call_once_options(1))
     h = sg.tensor(None, RESOURCE)
     y = sg.tensor([1, 4], INT8, scale=0.1, zero_point=0)
+    nines = sg.tensor([1, 4], INT8, data=np.full(4, 9, np.int8), scale=0.1,
+                      zero_point=0)
     sg.op(VAR_HANDLE, [], [h], mb.var_handle_options("v", container=""))
     sg.op(READ_VARIABLE, [h], [y], mb.read_variable_options())
+    sg.op(ASSIGN_VARIABLE, [h, nines], [], mb.assign_variable_options())
     ih = init.tensor(None, RESOURCE)
     c = init.tensor([1, 4], INT8, data=np.array([1, 2, 3, 4], np.int8),
                     scale=0.1, zero_point=0)
@@ -377,6 +381,51 @@ def variable_container_absent_matches_empty():
     init.op(ASSIGN_VARIABLE, [ih, c], [], mb.assign_variable_options())
     sg.inputs, sg.outputs = [], [y]
     return m
+
+
+@case("variable_default_before_state", invokes=[
+    (b"", bytes([0xFD] * 4)), (b"", bytes([7] * 4))])
+def variable_default_before_state():
+    """No init graph: the first read gives the default byte (the first
+    assigned value's zero point, -3), the next one the assigned 7s."""
+    m = Model()
+    sg = m.subgraph()
+    h = sg.tensor(None, RESOURCE)
+    y = sg.tensor([1, 4], INT8, scale=0.1, zero_point=-3)
+    sevens = sg.tensor([1, 4], INT8, data=np.full(4, 7, np.int8), scale=0.1,
+                       zero_point=-3)
+    sg.op(VAR_HANDLE, [], [h], mb.var_handle_options("v"))
+    sg.op(READ_VARIABLE, [h], [y], mb.read_variable_options())
+    sg.op(ASSIGN_VARIABLE, [h, sevens], [], mb.assign_variable_options())
+    sg.inputs, sg.outputs = [], [y]
+    return m
+
+
+def fc_bias_model(per_channel):
+    """FULLY_CONNECTED whose bias scale is 10x in*filter."""
+    m = Model()
+    sg = m.subgraph()
+    x = sg.tensor([1, 4], INT8, scale=0.5, zero_point=0)
+    scales = [0.25, 0.25] if per_channel else 0.25
+    w = sg.tensor([2, 4], INT8, data=np.ones(8, np.int8), scale=scales)
+    b = sg.tensor([2], INT32, data=np.zeros(2, np.int32), scale=1.25)
+    y = sg.tensor([1, 2], INT8, scale=0.125, zero_point=0)
+    sg.op(FULLY_CONNECTED, [x, w, b], [y], mb.fully_connected_options())
+    sg.inputs, sg.outputs = [x], [y]
+    return m
+
+
+@case("fc_bias_scale_per_tensor", "allocate", lines=[
+    "Node FULLY_CONNECTED (number 0) failed to prepare with status 1"])
+def fc_bias_scale_per_tensor():
+    return fc_bias_model(per_channel=False)
+
+
+@case("fc_bias_scale_per_channel", invokes=[(bytes([1, 2, 3, 4]),
+                                             bytes([10, 10]))])
+def fc_bias_scale_per_channel():
+    """Not checked for per-channel weights: 10 * 0.5 * 0.25 / 0.125 = 10."""
+    return fc_bias_model(per_channel=True)
 
 
 @case("call_once_minus_one", "invoke", lines=[
