@@ -899,8 +899,8 @@ void MicroInterpreter::ResetVariables() {
       const TfLiteEvalTensor& eval = context_.subgraphs[s].tensors[t];
       int value = 0;
       const QuantizationParameters* q = tensor->quantization();
-      if (eval.type == kTfLiteInt8 && q != nullptr && q->zero_point() != nullptr &&
-          q->zero_point()->size() > 0) {
+      if (eval.type == kTfLiteInt8 && q != nullptr && q->scale() != nullptr &&
+          q->scale()->size() > 0 && q->zero_point() != nullptr && q->zero_point()->size() > 0) {
         value = static_cast<int>(q->zero_point()->Get(0));
       }
       std::memset(eval.data.data, value, TensorBytes(*eval.dims, eval.type));

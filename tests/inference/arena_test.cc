@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "inference/greedy_memory_planner.h"
+#include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_resource_variables.h"
 #include "tests/inference/test_support.h"
@@ -145,6 +146,25 @@ TEST(ResourceVariables, NamesCapacityAndStorage) {
     EXPECT_EQ(v->Assign(1, in), kTfLiteError);
     EXPECT_EQ(v->Read(1, &out), kTfLiteError);
   });
+}
+
+TEST(OpResolver, EachOpOnceAndNoMoreThanItsSlots) {
+  tflite::MicroMutableOpResolver<2> resolver;
+  EXPECT_EQ(resolver.AddLogistic(tflite::Register_LOGISTIC()), kTfLiteOk);
+  std::vector<std::string> log = StderrLines(
+      [&] { EXPECT_EQ(resolver.AddLogistic(tflite::Register_LOGISTIC()), kTfLiteError); });
+  EXPECT_EQ(log, (std::vector<std::string>{"Calling AddBuiltin with the same op more than ",
+                                           "once is not supported (Op: #14)."}));
+  EXPECT_EQ(resolver.AddQuantize(tflite::Register_QUANTIZE()), kTfLiteOk);
+  log = StderrLines(
+      [&] { EXPECT_EQ(resolver.AddReshape(tflite::Register_RESHAPE()), kTfLiteError); });
+  EXPECT_EQ(log, (std::vector<std::string>{"Couldn't register builtin op #22, resolver size ",
+                                           "is too small (2)."}));
+  // Found by code, whatever the order of registration.
+  ASSERT_NE(resolver.FindOp(114), nullptr);
+  EXPECT_EQ(resolver.FindOp(114)->builtin_code, 114);
+  EXPECT_EQ(resolver.FindOp(14)->builtin_code, 14);
+  EXPECT_EQ(resolver.FindOp(22), nullptr);
 }
 
 struct PlanCase {

@@ -134,6 +134,30 @@ TEST(GoldenModels, LoadAsTheReferenceDoes) {
   }
 }
 
+TEST(GoldenModels, TensorsOutOfRangeOrBeforeAllocationAreNull) {
+  Runtime runtime(ReadFile(kGolden + "/models/stream_f1a.tflite"));
+  ASSERT_TRUE(runtime.Create());
+  tflite::MicroInterpreter& interpreter = runtime.interpreter();
+  // The model's interface is known before allocation, its tensors are not.
+  EXPECT_EQ(interpreter.inputs_size(), 1u);
+  EXPECT_EQ(interpreter.outputs_size(), 1u);
+  StderrLines([&] { EXPECT_EQ(interpreter.input(0), nullptr); });
+  ASSERT_EQ(interpreter.AllocateTensors(), kTfLiteOk);
+  // A second call keeps what the first one built.
+  const size_t used = interpreter.arena_used_bytes();
+  EXPECT_EQ(interpreter.AllocateTensors(), kTfLiteOk);
+  EXPECT_EQ(interpreter.arena_used_bytes(), used);
+  EXPECT_NE(interpreter.input(0), nullptr);
+  std::vector<std::string> log = StderrLines([&] { EXPECT_EQ(interpreter.input(1), nullptr); });
+  EXPECT_EQ(log, std::vector<std::string>{"Input index 1 out of range (length is 1)"});
+  log = StderrLines([&] { EXPECT_EQ(interpreter.output(3), nullptr); });
+  EXPECT_EQ(log, std::vector<std::string>{"Output index 3 out of range (length is 1)"});
+  // Invoking leaves the arena use as it is.
+  std::vector<uint8_t> output;
+  ASSERT_EQ(runtime.Invoke(std::vector<uint8_t>(40, 0), &output), kTfLiteOk);
+  EXPECT_EQ(interpreter.arena_used_bytes(), used);
+}
+
 // Building needs more than the final use: an arena of exactly that size
 // holds the result but not the planning on the way.
 TEST(GoldenModels, AnArenaOfTheFinalSizeIsTooSmallToBuildIn) {
