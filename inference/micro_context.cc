@@ -62,12 +62,12 @@ TfLiteTensor* CreateTensorView(TfLiteContext* context, int subgraph, int tensor_
   const int channels = static_cast<int>(q->scale()->size());
   auto* quantization = static_cast<TfLiteAffineQuantization*>(
       Take(allocator, persistent, kQuantizationBytes, alignof(TfLiteAffineQuantization)));
-  auto* zero_points = quantization == nullptr
-                          ? nullptr
-                          : static_cast<TfLiteIntArray*>(Take(
-                                allocator, persistent,
-                                sizeof(int) + sizeof(int) * static_cast<size_t>(channels),
-                                alignof(TfLiteIntArray)));
+  auto* zero_points =
+      quantization == nullptr
+          ? nullptr
+          : static_cast<TfLiteIntArray*>(Take(
+                allocator, persistent, sizeof(int) + sizeof(int) * static_cast<size_t>(channels),
+                alignof(TfLiteIntArray)));
   if (zero_points == nullptr) {
     if (persistent) {
       MicroPrintf(quantization == nullptr ? "Unable to allocate TfLiteAffineQuantization.\n"

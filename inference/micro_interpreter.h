@@ -41,7 +41,6 @@ class MicroInterpreter {
   TfLiteStatus ResolveOperators();
   TfLiteStatus InitOperators();
   TfLiteStatus PrepareOperators();
-  TfLiteStatus PlanMemory();
   TfLiteStatus CreateIoViews();
   void ResetVariables();
 

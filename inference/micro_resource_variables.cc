@@ -35,12 +35,10 @@ MicroResourceVariables* MicroResourceVariables::Create(MicroAllocator* allocator
   void* table = allocator->AllocatePersistent(
       ResourceVariableSizes::kVariableBytes * static_cast<size_t>(num_variables), 16);
   if (table == nullptr) return nullptr;
-  return new (self)
-      MicroResourceVariables(static_cast<Variable*>(table), num_variables);
+  return new (self) MicroResourceVariables(static_cast<Variable*>(table), num_variables);
 }
 
-int MicroResourceVariables::CreateIdIfNoneFound(const char* container,
-                                                const char* shared_name) {
+int MicroResourceVariables::CreateIdIfNoneFound(const char* container, const char* shared_name) {
   for (int i = 0; i < count_; ++i) {
     // An absent container in the query matches any container.
     const bool container_matches =
@@ -48,9 +46,10 @@ int MicroResourceVariables::CreateIdIfNoneFound(const char* container,
     if (container_matches && SameName(shared_name, variables_[i].shared_name)) return i;
   }
   if (count_ >= capacity_) {
-    MicroPrintf("Failed to allocate resource variable. Maximum resource variable count (%d) "
-                "reached.",
-                capacity_);
+    MicroPrintf(
+        "Failed to allocate resource variable. Maximum resource variable count (%d) "
+        "reached.",
+        capacity_);
     return -1;
   }
   variables_[count_] = Variable{container, shared_name, nullptr, 0, 0};
@@ -93,9 +92,10 @@ TfLiteStatus MicroResourceVariables::Assign(int id, const TfLiteEvalTensor& valu
   if (!ValidId(id)) return kTfLiteError;
   Variable& variable = variables_[id];
   if (variable.storage == nullptr) {
-    MicroPrintf("Attempting to assign from a TfLiteEvalTensor before the resource buffer has "
-                "been allocated. Make sure to call AssignResourceVariable with a TfLiteTensor "
-                "first.");
+    MicroPrintf(
+        "Attempting to assign from a TfLiteEvalTensor before the resource buffer has "
+        "been allocated. Make sure to call AssignResourceVariable with a TfLiteTensor "
+        "first.");
     return kTfLiteError;
   }
   const size_t value_bytes = EvalTensorBytes(value);

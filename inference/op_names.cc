@@ -227,30 +227,10 @@ const char* BuiltinOperatorName(int code) {
 namespace {
 
 const char* const kTypeNames[] = {
-    "NOTYPE",
-    "FLOAT32",
-    "INT32",
-    "UINT8",
-    "INT64",
-    "STRING",
-    "BOOL",
-    "INT16",
-    "COMPLEX64",
-    "INT8",
-    "FLOAT16",
-    "FLOAT64",
-    "COMPLEX128",
-    "UINT64",
-    "RESOURCE",
-    "VARIANT",
-    "UINT32",
-    "UINT16",
-    "INT4",
-    "BFLOAT16",
-    "INT2",
-    "UINT4",
-    "FLOAT8_E4M3FN",
-    "FLOAT8_E5M2",
+    "NOTYPE",     "FLOAT32",  "INT32",     "UINT8",   "INT64",         "STRING",
+    "BOOL",       "INT16",    "COMPLEX64", "INT8",    "FLOAT16",       "FLOAT64",
+    "COMPLEX128", "UINT64",   "RESOURCE",  "VARIANT", "UINT32",        "UINT16",
+    "INT4",       "BFLOAT16", "INT2",      "UINT4",   "FLOAT8_E4M3FN", "FLOAT8_E5M2",
 };
 
 }  // namespace

@@ -33,8 +33,9 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
 
 TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
   if (context->resource_variables == nullptr) {
-    MicroPrintf("ASSIGN_VARIABLE requires resource variables. Please create ResourceVariables "
-                "and pass it to the interpreter.");
+    MicroPrintf(
+        "ASSIGN_VARIABLE requires resource variables. Please create ResourceVariables "
+        "and pass it to the interpreter.");
     return kTfLiteError;
   }
   const TfLiteEvalTensor* handle = GetEvalInput(context, node, 0);

@@ -40,6 +40,8 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
 
 }  // namespace
 
-TFLMRegistration Register_CALL_ONCE() { return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr}; }
+TFLMRegistration Register_CALL_ONCE() {
+  return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr};
+}
 
 }  // namespace tflite

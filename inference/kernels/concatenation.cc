@@ -52,18 +52,20 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
     inputs[i] = input;
     KERNEL_ENSURE_TYPES_EQ(input->type, type);
     if (NumDimensions(input) > kMaxDimensions) {
-      MicroPrintf("Op Concatenation does not currently support num dimensions > %d Tensor has %d "
-                  "dimensions.",
-                  kMaxDimensions, NumDimensions(input));
+      MicroPrintf(
+          "Op Concatenation does not currently support num dimensions > %d Tensor has %d "
+          "dimensions.",
+          kMaxDimensions, NumDimensions(input));
       return kTfLiteError;
     }
     if (type == kTfLiteInt8) {
       // Inputs are copied, never requantised.
       if (static_cast<double>(input->params.scale) != static_cast<double>(output->params.scale)) {
-        MicroPrintf("%s:%d static_cast<double>(input->params.scale) != "
-                    "static_cast<double>(output->params.scale) (%.9g != %.9g)",
-                    __FILE__, __LINE__, static_cast<double>(input->params.scale),
-                    static_cast<double>(output->params.scale));
+        MicroPrintf(
+            "%s:%d static_cast<double>(input->params.scale) != "
+            "static_cast<double>(output->params.scale) (%.9g != %.9g)",
+            __FILE__, __LINE__, static_cast<double>(input->params.scale),
+            static_cast<double>(output->params.scale));
         return kTfLiteError;
       }
       KERNEL_ENSURE_EQ(input->params.zero_point, output->params.zero_point);

@@ -56,10 +56,9 @@ bool ConvBias(TfLiteContext* context, TfLiteNode* node, int channels, const int3
   return true;
 }
 
-TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node,
-                               const TfLiteTensor* input, const TfLiteTensor* filter,
-                               const TfLiteTensor* output, const ConvOptions& options,
-                               int channel_dim, ConvData* data) {
+TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node, const TfLiteTensor* input,
+                               const TfLiteTensor* filter, const TfLiteTensor* output,
+                               const ConvOptions& options, int channel_dim, ConvData* data) {
   KERNEL_ENSURE(NumInputs(node) == 2 || NumInputs(node) == 3);
   KERNEL_ENSURE_EQ(NumOutputs(node), 1);
 
@@ -91,11 +90,10 @@ TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node,
   p.dilation_height = options.dilation_height;
   p.dilation_width = options.dilation_width;
   p.depth_multiplier = options.depth_multiplier;
-  p.padding = arith::ComputePadding(ArithPadding(options.padding), input->dims->data[1],
-                                    input->dims->data[2], filter->dims->data[1],
-                                    filter->dims->data[2], options.stride_height,
-                                    options.stride_width, options.dilation_height,
-                                    options.dilation_width);
+  p.padding = arith::ComputePadding(
+      ArithPadding(options.padding), input->dims->data[1], input->dims->data[2],
+      filter->dims->data[1], filter->dims->data[2], options.stride_height, options.stride_width,
+      options.dilation_height, options.dilation_width);
   if (quantized) {
     KERNEL_ENSURE(arith::PerChannelMultipliers(
         input->params.scale, filter->quantization.params->scale->data, ScaleCount(filter),
@@ -104,8 +102,7 @@ TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node,
     int32_t qmax = 0;
     KERNEL_ENSURE(TypeRange(output->type, &qmin, &qmax));
     KERNEL_ENSURE(arith::ActivationBounds(options.activation, qmin, qmax, output->params.scale,
-                                          output->params.zero_point, &p.output_min,
-                                          &p.output_max));
+                                          output->params.zero_point, &p.output_min, &p.output_max));
     p.input_offset = static_cast<int32_t>(0u - static_cast<uint32_t>(input->params.zero_point));
     p.output_offset = output->params.zero_point;
   }

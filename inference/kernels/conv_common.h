@@ -28,10 +28,9 @@ struct ConvOptions {
 
 // The checks from the operand counts on, then padding, multipliers and
 // bounds. `channel_dim` is the filter dimension holding the output channels.
-TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node,
-                               const TfLiteTensor* input, const TfLiteTensor* filter,
-                               const TfLiteTensor* output, const ConvOptions& options,
-                               int channel_dim, ConvData* data);
+TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node, const TfLiteTensor* input,
+                               const TfLiteTensor* filter, const TfLiteTensor* output,
+                               const ConvOptions& options, int channel_dim, ConvData* data);
 
 // The bias operand: null when absent; false when it is too short for
 // `channels` int32 values.

@@ -57,8 +57,7 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   Shape4(*input->dims, input_shape);
   Shape4(*filter->dims, filter_shape);
   Shape4(*output->dims, output_shape);
-  KERNEL_ENSURE(
-      arith::DepthwiseShapesValid(data->params, input_shape, filter_shape, output_shape));
+  KERNEL_ENSURE(arith::DepthwiseShapesValid(data->params, input_shape, filter_shape, output_shape));
   const int32_t* bias = nullptr;
   KERNEL_ENSURE(ConvBias(context, node, output_shape[3], &bias));
   return kTfLiteOk;

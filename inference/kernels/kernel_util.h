@@ -37,9 +37,7 @@ TfLiteEvalTensor* GetEvalOutput(TfLiteContext* context, const TfLiteNode* node, 
 // 16-aligned persistent memory; null after a message when exhausted.
 void* AllocatePersistentBuffer(TfLiteContext* context, size_t bytes);
 
-inline bool IsConstantTensor(const TfLiteTensor* t) {
-  return t->allocation_type == kTfLiteMmapRo;
-}
+inline bool IsConstantTensor(const TfLiteTensor* t) { return t->allocation_type == kTfLiteMmapRo; }
 inline bool HasAffineQuantization(const TfLiteTensor* t) {
   return t->quantization.type == kTfLiteAffineQuantization;
 }
@@ -54,40 +52,40 @@ bool Shape4(const TfLiteIntArray& dims, int shape[4]);
 }  // namespace tflite
 
 // Kernel checks: print the failed condition and return kTfLiteError.
-#define KERNEL_ENSURE(cond)                                                  \
-  do {                                                                       \
-    if (!(cond)) {                                                           \
+#define KERNEL_ENSURE(cond)                                                       \
+  do {                                                                            \
+    if (!(cond)) {                                                                \
       ::tflite::MicroPrintf("%s:%d %s was not true.", __FILE__, __LINE__, #cond); \
-      return kTfLiteError;                                                   \
-    }                                                                        \
+      return kTfLiteError;                                                        \
+    }                                                                             \
   } while (0)
 
-#define KERNEL_ENSURE_EQ(a, b)                                                     \
-  do {                                                                             \
-    const long long kernel_a_ = (a);                                               \
-    const long long kernel_b_ = (b);                                               \
-    if (kernel_a_ != kernel_b_) {                                                  \
+#define KERNEL_ENSURE_EQ(a, b)                                                           \
+  do {                                                                                   \
+    const long long kernel_a_ = (a);                                                     \
+    const long long kernel_b_ = (b);                                                     \
+    if (kernel_a_ != kernel_b_) {                                                        \
       ::tflite::MicroPrintf("%s:%d %s != %s (%lld != %lld)", __FILE__, __LINE__, #a, #b, \
-                            kernel_a_, kernel_b_);                                 \
-      return kTfLiteError;                                                         \
-    }                                                                              \
+                            kernel_a_, kernel_b_);                                       \
+      return kTfLiteError;                                                               \
+    }                                                                                    \
   } while (0)
 
-#define KERNEL_ENSURE_TYPES_EQ(a, b)                                                   \
-  do {                                                                                 \
-    if ((a) != (b)) {                                                                  \
-      ::tflite::MicroPrintf("%s:%d %s != %s (%s != %s)", __FILE__, __LINE__, #a, #b,   \
+#define KERNEL_ENSURE_TYPES_EQ(a, b)                                                         \
+  do {                                                                                       \
+    if ((a) != (b)) {                                                                        \
+      ::tflite::MicroPrintf("%s:%d %s != %s (%s != %s)", __FILE__, __LINE__, #a, #b,         \
                             ::tflite::TfLiteTypeGetName(a), ::tflite::TfLiteTypeGetName(b)); \
-      return kTfLiteError;                                                             \
-    }                                                                                  \
+      return kTfLiteError;                                                                   \
+    }                                                                                        \
   } while (0)
 
-#define KERNEL_ENSURE_MSG(cond, msg)                         \
-  do {                                                       \
-    if (!(cond)) {                                           \
-      ::tflite::MicroPrintf("%s %s", __FILE__, (msg));       \
-      return kTfLiteError;                                   \
-    }                                                        \
+#define KERNEL_ENSURE_MSG(cond, msg)                   \
+  do {                                                 \
+    if (!(cond)) {                                     \
+      ::tflite::MicroPrintf("%s %s", __FILE__, (msg)); \
+      return kTfLiteError;                             \
+    }                                                  \
   } while (0)
 
 #endif  // INFERENCE_KERNELS_KERNEL_UTIL_H_

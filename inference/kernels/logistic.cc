@@ -50,6 +50,8 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
 
 }  // namespace
 
-TFLMRegistration Register_LOGISTIC() { return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr}; }
+TFLMRegistration Register_LOGISTIC() {
+  return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr};
+}
 
 }  // namespace tflite

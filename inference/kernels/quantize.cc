@@ -79,12 +79,14 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
       break;
     case kTfLiteInt8:
       if (output->type == kTfLiteInt8) return arith::Requantize(p, in.int8, n, out.int8), kTfLiteOk;
-      if (output->type == kTfLiteUInt8) return arith::Requantize(p, in.int8, n, out.uint8), kTfLiteOk;
+      if (output->type == kTfLiteUInt8)
+        return arith::Requantize(p, in.int8, n, out.uint8), kTfLiteOk;
       if (output->type == kTfLiteInt16) return arith::Requantize(p, in.int8, n, out.i16), kTfLiteOk;
       if (output->type == kTfLiteInt32) return arith::Requantize(p, in.int8, n, out.i32), kTfLiteOk;
       break;
     case kTfLiteUInt8:
-      if (output->type == kTfLiteInt8) return arith::Requantize(p, in.uint8, n, out.int8), kTfLiteOk;
+      if (output->type == kTfLiteInt8)
+        return arith::Requantize(p, in.uint8, n, out.int8), kTfLiteOk;
       break;
     default:
       break;
@@ -96,6 +98,8 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
 
 }  // namespace
 
-TFLMRegistration Register_QUANTIZE() { return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr}; }
+TFLMRegistration Register_QUANTIZE() {
+  return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr};
+}
 
 }  // namespace tflite

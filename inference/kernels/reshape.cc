@@ -35,8 +35,8 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
       KERNEL_ENSURE(resolved != nullptr);
       resolved->size = dims.size;
       for (int i = 0; i < dims.size; ++i) resolved->data[i] = dims.data[i];
-      KERNEL_ENSURE(arith::ResolveReshapeDims(ElementCount(*input->dims), resolved->data,
-                                              resolved->size));
+      KERNEL_ENSURE(
+          arith::ResolveReshapeDims(ElementCount(*input->dims), resolved->data, resolved->size));
       eval_output->dims = resolved;
     }
   }
@@ -55,6 +55,8 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
 
 }  // namespace
 
-TFLMRegistration Register_RESHAPE() { return {nullptr, nullptr, Prepare, Invoke, nullptr, 0, nullptr}; }
+TFLMRegistration Register_RESHAPE() {
+  return {nullptr, nullptr, Prepare, Invoke, nullptr, 0, nullptr};
+}
 
 }  // namespace tflite

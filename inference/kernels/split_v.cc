@@ -89,6 +89,8 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
 
 }  // namespace
 
-TFLMRegistration Register_SPLIT_V() { return {nullptr, nullptr, Prepare, Invoke, nullptr, 0, nullptr}; }
+TFLMRegistration Register_SPLIT_V() {
+  return {nullptr, nullptr, Prepare, Invoke, nullptr, 0, nullptr};
+}
 
 }  // namespace tflite

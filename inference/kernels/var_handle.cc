@@ -22,8 +22,9 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   auto* data = static_cast<VarHandleData*>(node->user_data);
   const auto* params = static_cast<const VarHandleOptionsData*>(node->builtin_data);
   if (context->resource_variables == nullptr) {
-    MicroPrintf("VAR_HANDLE requires resource variables. Please create ResourceVariables and "
-                "pass it to the interpreter.");
+    MicroPrintf(
+        "VAR_HANDLE requires resource variables. Please create ResourceVariables and "
+        "pass it to the interpreter.");
     return kTfLiteError;
   }
   data->resource_id =
@@ -45,6 +46,8 @@ TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
 
 }  // namespace
 
-TFLMRegistration Register_VAR_HANDLE() { return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr}; }
+TFLMRegistration Register_VAR_HANDLE() {
+  return {Init, nullptr, Prepare, Invoke, nullptr, 0, nullptr};
+}
 
 }  // namespace tflite

@@ -1,14 +1,14 @@
 // The arena's regions and accounting, the greedy plan, and the interpreter's
 // refusals that need no model file.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "inference/greedy_memory_planner.h"
-#include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_allocator.h"
+#include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_resource_variables.h"
 #include "tests/inference/test_support.h"
 
@@ -56,8 +56,7 @@ TEST(Allocator, RefusesCrossingRegionsWithTheReferenceMessages) {
       tflite::MicroAllocator::Create(arena, 1024, tflite::MemoryPlannerType::kGreedy);
   ASSERT_NE(a, nullptr);
   const size_t free_bytes = 1024 - a->used_bytes();
-  std::vector<std::string> log =
-      StderrLines([&] { EXPECT_FALSE(a->ResizeHead(free_bytes + 8)); });
+  std::vector<std::string> log = StderrLines([&] { EXPECT_FALSE(a->ResizeHead(free_bytes + 8)); });
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0], "Failed to resize buffer. Requested: " + std::to_string(free_bytes + 8) +
                         ", available " + std::to_string(free_bytes) + ", missing: 8");
@@ -174,9 +173,7 @@ struct PlanCase {
   size_t plan_size;
 };
 
-tflite::PlannerBuffer B(int size, int first, int last) {
-  return {0, size, first, last, -1, false};
-}
+tflite::PlannerBuffer B(int size, int first, int last) { return {0, size, first, last, -1, false}; }
 tflite::PlannerBuffer Fixed(int64_t offset, int size, int first, int last) {
   return {offset, size, first, last, -1, true};
 }
@@ -186,22 +183,32 @@ TEST(GreedyPlanner, PlacesLargestFirstInTheLowestGap) {
       {"disjoint lifetimes share offset 0", {B(32, 0, 1), B(48, 2, 3)}, {0, 0}, 48},
       {"overlapping lifetimes stack, largest lowest", {B(16, 0, 2), B(48, 1, 3)}, {48, 0}, 64},
       {"equal sizes: the later buffer is placed first",
-       {B(16, 0, 5), B(16, 0, 5), B(16, 0, 5)}, {32, 16, 0}, 48},
+       {B(16, 0, 5), B(16, 0, 5), B(16, 0, 5)},
+       {32, 16, 0},
+       48},
       {"a gap between live buffers is reused",
-       {B(64, 0, 4), B(32, 1, 1), B(64, 0, 4), B(32, 3, 3)}, {64, 128, 0, 128}, 160},
+       {B(64, 0, 4), B(32, 1, 1), B(64, 0, 4), B(32, 3, 3)},
+       {64, 128, 0, 128},
+       160},
       {"a buffer fits below a later-placed one when the gap allows",
-       {B(96, 0, 1), B(96, 2, 3), B(48, 0, 3)}, {0, 0, 96}, 144},
+       {B(96, 0, 1), B(96, 2, 3), B(48, 0, 3)},
+       {0, 0, 96},
+       144},
       {"unreached buffers (-1, -1) only meet each other",
-       {B(16, -1, -1), B(16, -1, -1), B(16, 0, 0)}, {16, 0, 0}, 32},
+       {B(16, -1, -1), B(16, -1, -1), B(16, 0, 0)},
+       {16, 0, 0},
+       32},
       {"fixed buffers stay; the others fit around them",
-       {Fixed(16, 32, 0, 5), B(16, 0, 5), B(32, 0, 5)}, {16, 0, 48}, 80},
+       {Fixed(16, 32, 0, 5), B(16, 0, 5), B(32, 0, 5)},
+       {16, 0, 48},
+       80},
   };
   for (PlanCase c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<int> order(c.buffers.size());
-    EXPECT_EQ(tflite::PlanGreedy(c.buffers.data(), static_cast<int>(c.buffers.size()),
-                                 order.data()),
-              c.plan_size);
+    EXPECT_EQ(
+        tflite::PlanGreedy(c.buffers.data(), static_cast<int>(c.buffers.size()), order.data()),
+        c.plan_size);
     for (size_t i = 0; i < c.buffers.size(); ++i) EXPECT_EQ(c.buffers[i].offset, c.offsets[i]);
   }
 }

@@ -1,12 +1,12 @@
 // Every reference model: the load outcome, the library's diagnostics, the
 // model interface and the arena use; every reference invoke result.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "inference/op_names.h"
 #include "tests/inference/test_support.h"

@@ -1,11 +1,11 @@
 // The generated models of make_test_models.py: edge cases of the format, the
 // graph and the kernels, and malformed models, each with what it must give.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/inference/test_support.h"
 
@@ -94,8 +94,7 @@ void RunCase(const Case& c) {
   tflite::MicroInterpreter& interpreter = runtime.interpreter();
 
   TfLiteStatus status = kTfLiteOk;
-  std::vector<std::string> log =
-      StderrLines([&] { status = interpreter.AllocateTensors(); });
+  std::vector<std::string> log = StderrLines([&] { status = interpreter.AllocateTensors(); });
   if (c.outcome == "allocate") {
     EXPECT_EQ(status, kTfLiteError);
     EXPECT_FALSE(log.empty()) << "refused without a diagnostic";
