@@ -102,7 +102,7 @@ build_kissfft() {
 }
 
 build_presets() {
-  for preset in native native-asan aarch64 armhf; do
+  for preset in native native-asan aarch64 armhf fuzz; do
     log "building preset $preset"
     cmake --preset "$preset" > /dev/null
     cmake --build --preset "$preset"

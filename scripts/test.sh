@@ -4,7 +4,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 status=0
-for preset in native native-asan aarch64 armhf; do
+for preset in native native-asan aarch64 armhf fuzz; do
   printf '== testing preset %s\n' "$preset"
   ctest --preset "$preset" || status=1
 done
