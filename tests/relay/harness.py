@@ -2,6 +2,7 @@
 client over real loopback sockets and watches the relay's standard error."""
 
 import os
+import re
 import signal
 import socket
 import struct
@@ -59,7 +60,6 @@ class Relay:
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                      env=env)
         self.lines = []
-        self.raw = b""
         self.cond = threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -67,7 +67,6 @@ class Relay:
     def _read(self):
         for line in self.proc.stderr:
             with self.cond:
-                self.raw += line
                 self.lines.append((time.monotonic(), line.decode("latin-1").rstrip("\n")))
                 self.cond.notify_all()
         with self.cond:
@@ -105,22 +104,20 @@ class Relay:
 
     def counts(self):
         """decoded, sent, dropped and suffix of the end line."""
-        line = self.end_line()
-        head, _, rest = line.partition(", dropped ")
-        dropped, _, suffix = rest.partition(" ")
-        decoded = int(head.split(", sent ")[0].split("decoded ")[1])
-        sent = int(head.split(", sent ")[1])
-        return decoded, sent, int(dropped), (" " + suffix if suffix else "")
+        m = re.fullmatch(r"end: decoded (\d+), sent (\d+), dropped (\d+)( \(error\))?",
+                         self.end_line())
+        assert m, self.end_line()
+        return int(m[1]), int(m[2]), int(m[3]), m[4] or ""
 
     def signal(self, sig):
         self.proc.send_signal(sig)
 
-    def rss_kib(self, field="VmRSS"):
+    def rss_kib(self):
         with open(f"/proc/{self.proc.pid}/status") as f:
             for line in f:
-                if line.startswith(field + ":"):
+                if line.startswith("VmRSS:"):
                     return int(line.split()[1])
-        raise AssertionError(field)
+        raise AssertionError("no VmRSS")
 
     def kill(self):
         if self.proc.poll() is None:

@@ -13,7 +13,7 @@ import threading
 
 import pytest
 
-from harness import ARTIFACT_DIR, EMULATOR, Feeder, access_units, scaled, split_frames
+from harness import ARTIFACT_DIR, Feeder, access_units, scaled, split_frames
 
 CHROMIUM = "/usr/bin/chromium"
 PAGE = os.path.join(os.path.dirname(__file__), "page", "view.html")
@@ -133,7 +133,6 @@ class Browser:
 
 
 @pytest.mark.skipif(not os.path.exists(CHROMIUM), reason="no Chromium")
-@pytest.mark.skipif(bool(EMULATOR), reason="the page needs pictures at a native pace")
 def test_web_page_reads_and_draws_pictures(running, streams):
     units = access_units(streams.make("p320", "320x240", 30))
     reference = split_frames(streams.decode("p320"), 320, 240)

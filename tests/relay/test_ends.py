@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from harness import Collector, HTTP_HEADER, access_units, read_header, scaled
+from harness import Collector, access_units, read_header, scaled
 
 
 def close_source(r):
