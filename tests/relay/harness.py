@@ -51,6 +51,19 @@ def listening_socket(port=0):
     return s
 
 
+def wait_listening(port, relay, timeout=10):
+    """Connects to the relay's output port once it listens; the connection
+    waits in the backlog."""
+    deadline = time.monotonic() + scaled(timeout)
+    while True:
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=1)
+        except ConnectionRefusedError:
+            assert relay.proc.poll() is None, relay.own_lines()
+            assert time.monotonic() < deadline, "the relay never listened"
+            time.sleep(0.02)
+
+
 class Relay:
     """One framepump process; its standard error is collected line by line
     with the time each line arrived."""

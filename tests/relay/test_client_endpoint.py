@@ -6,8 +6,9 @@ import time
 
 import pytest
 
-from harness import (HTTP_HEADER, Collector, Feeder, access_units, read_header,
-                     read_record, recv_exact, scaled)
+from harness import (HTTP_HEADER, Collector, Feeder, Relay, access_units, free_port,
+                     listening_socket, read_header, read_record, recv_exact, scaled,
+                     wait_listening)
 
 REQUESTS = [
     pytest.param(None, id="silent-client"),
@@ -87,3 +88,33 @@ def test_client_dropped_mid_record_then_next_client_gets_fresh_records(running, 
     assert r.relay.wait_exit(10) == 0
     _, sent, _, _ = r.relay.counts()
     assert sent == len(whole) + len(records)
+
+
+def test_two_connections_waiting_at_start_only_the_first_is_served(streams):
+    # Both connect while the relay still looks for its source, so both wait
+    # in the backlog when the loop begins.
+    port, out = free_port(), free_port()
+    relay = Relay(["--input", str(port), "--output", str(out)])
+    source = None
+    try:
+        first = wait_listening(out, relay)
+        second = socket.create_connection(("127.0.0.1", out), timeout=scaled(5))
+        source = listening_socket(port)
+        source.settimeout(scaled(5))
+        conn, _ = source.accept()
+        relay.wait_ready()
+        first.settimeout(scaled(5))
+        assert recv_exact(first, len(HTTP_HEADER)) == HTTP_HEADER
+        second.settimeout(scaled(5))
+        try:
+            assert second.recv(1000) == b""
+        except ConnectionResetError:
+            pass
+        conn.sendall(streams.make("p320", "320x240", 30))
+        assert read_record(first)[0] == 1
+        conn.close()
+        assert relay.wait_exit(10) == 0
+    finally:
+        relay.kill()
+        if source:
+            source.close()

@@ -7,20 +7,7 @@ import time
 import pytest
 
 from harness import (HTTP_HEADER, STOP_SIGNALS, Relay, free_port, listening_socket,
-                     read_header, scaled)
-
-
-def wait_listening(port, relay, timeout=10):
-    """Connects to the relay's output port once it listens; the connection
-    waits in the backlog."""
-    deadline = time.monotonic() + scaled(timeout)
-    while True:
-        try:
-            return socket.create_connection(("127.0.0.1", port), timeout=1)
-        except ConnectionRefusedError:
-            assert relay.proc.poll() is None, relay.own_lines()
-            assert time.monotonic() < deadline, "the relay never listened"
-            time.sleep(0.02)
+                     read_header, scaled, wait_listening)
 
 
 def test_output_port_taken_fails_without_contacting_the_source():
