@@ -5,6 +5,7 @@
 #include "inference/kernels/kernel_util.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_log.h"
+#include "inference/model_util.h"
 #include "inference/schema.h"
 
 namespace tflite {
@@ -84,7 +85,7 @@ TfLiteTensor* CreateTensorView(TfLiteContext* context, int subgraph, int tensor_
   zero_points->size = channels;
   for (int c = 0; c < channels; ++c) {
     zero_points->data[c] =
-        static_cast<int32_t>(model_zero_points->Get(per_channel_zero_points ? c : 0));
+        static_cast<int32_t>(Int64At(model_zero_points, per_channel_zero_points ? c : 0));
   }
   quantization->scale = reinterpret_cast<const TfLiteFloatArray*>(q->scale());
   quantization->zero_point = zero_points;

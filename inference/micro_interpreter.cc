@@ -37,12 +37,10 @@ int OperatorBuiltinCode(const OperatorCode* code) {
 }
 
 // A shape is usable when every dimension is a size or -1 (resolved by
-// RESHAPE) and the byte size of the known part stays in range.
+// RESHAPE) and the bytes of its non-zero dimensions stay in range, so that
+// products of any of its dimensions do too.
 bool ShapeValid(const TfLiteIntArray& dims, TfLiteType type) {
   int64_t bytes = TypeSize(type) > 0 ? static_cast<int64_t>(TypeSize(type)) : 1;
-  for (int i = 0; i < dims.size; ++i) {
-    if (dims.data[i] == 0) return true;
-  }
   for (int i = 0; i < dims.size; ++i) {
     if (dims.data[i] < -1) return false;
     if (dims.data[i] > 0) {
@@ -429,7 +427,7 @@ void MicroInterpreter::ResetVariables() {
       const QuantizationParameters* q = tensor->quantization();
       if (eval.type == kTfLiteInt8 && q != nullptr && q->scale() != nullptr &&
           q->scale()->size() > 0 && q->zero_point() != nullptr && q->zero_point()->size() > 0) {
-        value = static_cast<int>(q->zero_point()->Get(0));
+        value = static_cast<int>(Int64At(q->zero_point(), 0));
       }
       std::memset(eval.data.data, value, TensorBytes(*eval.dims, eval.type));
     }

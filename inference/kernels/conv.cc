@@ -20,6 +20,9 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   KERNEL_ENSURE_EQ(NumDimensions(input), 4);
   KERNEL_ENSURE_EQ(NumDimensions(filter), 4);
   KERNEL_ENSURE_EQ(NumDimensions(output), 4);
+  // A filter without elements computes nothing useful, and its other
+  // dimensions are then unbounded by the model's size.
+  KERNEL_ENSURE(ElementCount(*filter->dims) > 0);
   KERNEL_ENSURE_TYPES_EQ(input->type, output->type);
   const TfLiteType in = input->type;
   const TfLiteType f = filter->type;

@@ -35,12 +35,9 @@ size_t TypeSize(TfLiteType type) {
 }
 
 int64_t ElementCount(const TfLiteIntArray& dims) {
-  // Shapes are checked when the model is loaded so that products of
-  // non-negative dimensions fit; a zero anywhere makes the count zero.
+  // Shapes are checked when the model is loaded: products of their
+  // dimensions stay far inside int64.
   int64_t count = 1;
-  for (int i = 0; i < dims.size; ++i) {
-    if (dims.data[i] == 0) return 0;
-  }
   for (int i = 0; i < dims.size; ++i) count *= dims.data[i];
   return count;
 }

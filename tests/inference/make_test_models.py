@@ -522,6 +522,27 @@ def malformed_shape_overflow():
     return m
 
 
+@case("malformed_zero_dim_overflow", "allocate")
+def malformed_zero_dim_overflow():
+    """Zero elements, but the other dimensions' product overflows."""
+    m = mb.streaming_model()
+    sg = m.subgraphs[0]
+    sg.tensors[mb.find_op(m, LOGISTIC).outputs[0]].shape = [0, 65536, 65536,
+                                                            65536]
+    return m
+
+
+@case("malformed_conv_empty_filter", "allocate", lines=[
+    "Node CONV_2D (number 0) failed to prepare with status 1"])
+def malformed_conv_empty_filter():
+    """No output channels in the filter, and 10^6 rows of taps."""
+    m = conv_same_stride2_even()
+    sg = m.subgraphs[0]
+    w = sg.operators[0].inputs[1]
+    sg.tensors[w].shape = [0, 1000000, 3, 1]
+    return m
+
+
 @case("malformed_negative_dim", "allocate")
 def malformed_negative_dim():
     m = mb.streaming_model()
