@@ -73,6 +73,8 @@ TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node, const T
   const bool quantized = input->type == kTfLiteInt8 || input->type == kTfLiteInt16;
   if (quantized) {
     KERNEL_ENSURE(HasAffineQuantization(input));
+    // The multipliers below read the filter's scales.
+    KERNEL_ENSURE(HasAffineQuantization(filter));
     const int scales = ScaleCount(filter);
     if (scales > 1) {
       KERNEL_ENSURE(input->type == kTfLiteInt8 || input->type == kTfLiteInt16);
