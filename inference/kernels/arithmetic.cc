@@ -86,12 +86,26 @@ void TapRange(int64_t origin, int dilation, int taps, int size, int* lo,
   *hi = k;
 }
 
-// sum of f[i] * (x[i] + offset), wrapping.
+// sum of f[i] * (x[i] + offset), wrapping. Modulo 2^32 that is
+// sum(f * x) + offset * sum(f); the two plain sums vectorise, and blocks of
+// at most 2^17 products of two int8 values cannot overflow an int32.
 inline uint32_t OffsetDot(const int8_t* f, const int8_t* x, int n,
                           uint32_t offset) {
-  uint32_t acc = 0;
-  for (int i = 0; i < n; ++i) acc += Wrap(f[i]) * (Wrap(x[i]) + offset);
-  return acc;
+  constexpr int kBlock = 1 << 17;
+  uint32_t dot = 0;
+  uint32_t f_sum = 0;
+  for (int start = 0; start < n; start += kBlock) {
+    const int end = std::min(n, start + kBlock);
+    int32_t block_dot = 0;
+    int32_t block_f_sum = 0;
+    for (int i = start; i < end; ++i) {
+      block_dot += f[i] * x[i];
+      block_f_sum += f[i];
+    }
+    dot += Wrap(block_dot);
+    f_sum += Wrap(block_f_sum);
+  }
+  return dot + f_sum * offset;
 }
 
 template <typename In, typename Out>
