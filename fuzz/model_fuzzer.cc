@@ -11,16 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "detector/feature_layout.h"
 #include "detector/model_checks.h"
 #include "detector/model_loader.h"
+#include "fuzz/fuzz_check.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_interpreter.h"
 #include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_resource_variables.h"
-#include "fuzz/fuzz_check.h"
 
 namespace {
 
@@ -30,8 +29,6 @@ constexpr int kMaxResourceVariables = 20;
 constexpr int kInvokes = 3;
 
 alignas(16) uint8_t tensor_arena[kTensorArenaSize];
-
-void fail(const char* what) { fuzz_fail(what); }
 
 tflite::MicroMutableOpResolver<13>& resolver() {
   static tflite::MicroMutableOpResolver<13> op_resolver;
@@ -49,7 +46,7 @@ tflite::MicroMutableOpResolver<13>& resolver() {
       op_resolver.AddFullyConnected(tflite::Register_FULLY_CONNECTED()) == kTfLiteOk &&
       op_resolver.AddLogistic(tflite::Register_LOGISTIC()) == kTfLiteOk &&
       op_resolver.AddQuantize(tflite::Register_QUANTIZE()) == kTfLiteOk;
-  if (!registered) fail("registration failed");
+  if (!registered) fuzz_fail("registration failed");
   return op_resolver;
 }
 
@@ -73,7 +70,7 @@ const char* model_path() {
   static char path[64];
   if (path[0] == '\0') {
     const int fd = memfd_create("model", 0);
-    if (fd < 0) fail("no memfd");
+    if (fd < 0) fuzz_fail("no memfd");
     snprintf(path, sizeof(path), "/proc/self/fd/%d", fd);
   }
   return path;
@@ -82,7 +79,7 @@ const char* model_path() {
 void write_model_file(const uint8_t* data, size_t size) {
   const int fd = atoi(model_path() + strlen("/proc/self/fd/"));
   if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
-    fail("can't write the model file");
+    fuzz_fail("can't write the model file");
   }
 }
 
@@ -95,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A buffer just one byte larger than the file, so that reading past the
   // model's bytes is caught rather than landing in zeros.
   void* buffer = nullptr;
-  if (posix_memalign(&buffer, 16, size + 1) != 0) fail("out of memory");
+  if (posix_memalign(&buffer, 16, size + 1) != 0) fuzz_fail("out of memory");
   const tflite::Model* model = nullptr;
   size_t model_bytes = 0;
   const char* message = load_model(model_path(), static_cast<uint8_t*>(buffer), size + 1,
@@ -104,32 +101,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     free(buffer);
     return 0;
   }
-  if (model_bytes != size) fail("model_bytes differs from the file size");
+  if (model_bytes != size) fuzz_fail("model_bytes differs from the file size");
 
   memset(tensor_arena, 0, sizeof(tensor_arena));
   tflite::MicroAllocator* allocator = tflite::MicroAllocator::Create(
       tensor_arena, kTensorArenaSize, tflite::MemoryPlannerType::kGreedy);
-  if (allocator == nullptr) fail("no allocator over a 64 KiB arena");
+  if (allocator == nullptr) fuzz_fail("no allocator over a 64 KiB arena");
   tflite::MicroResourceVariables* variables =
       tflite::MicroResourceVariables::Create(allocator, kMaxResourceVariables);
-  if (variables == nullptr) fail("no resource variables in a 64 KiB arena");
+  if (variables == nullptr) fuzz_fail("no resource variables in a 64 KiB arena");
 
   tflite::MicroInterpreter interpreter(model, resolver(), allocator, variables, nullptr);
   if (interpreter.AllocateTensors() == kTfLiteOk) {
-    if (interpreter.arena_used_bytes() > kTensorArenaSize) fail("arena use above the arena");
+    if (interpreter.arena_used_bytes() > kTensorArenaSize) fuzz_fail("arena use above the arena");
     size_t cursor = 0;
     if (interpreter.inputs_size() == 1 && interpreter.outputs_size() == 1) {
       TfLiteTensor* input = interpreter.input(0);
       TfLiteTensor* output = interpreter.output(0);
-      if (input == nullptr || output == nullptr) fail("null tensor with one input and output");
+      if (input == nullptr || output == nullptr) fuzz_fail("null tensor with one input and output");
       if (check_model_tensors(*input, *output) == nullptr) {
         // The detector writes F rows of 40 int8 values into the input in
         // place and reads one byte of the output after each run.
         const size_t row_bytes = static_cast<size_t>(input->dims->data[1]) * kFeatureCount;
         if (input->bytes != row_bytes || !in_arena(input->data.raw, row_bytes)) {
-          fail("accepted input is not its rows inside the arena");
+          fuzz_fail("accepted input is not its rows inside the arena");
         }
-        if (output->data.raw == nullptr || output->bytes < 1) fail("accepted output has no byte");
+        if (output->data.raw == nullptr || output->bytes < 1) fuzz_fail("accepted output has no byte");
         for (int run = 0; run < kInvokes; ++run) {
           fill_from_tail(input->data.uint8, row_bytes, data, size, &cursor);
           if (interpreter.Invoke() != kTfLiteOk) break;

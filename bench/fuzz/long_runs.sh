@@ -43,7 +43,7 @@ for entry in "${TARGETS[@]}"; do
   read -ra args <<< "$flags"
   started=$(date +%s)
   (cd "$logs" && "$binary" -jobs="$WORKERS" -workers="$WORKERS" \
-      -runs=$(( (goal + WORKERS - 1) / WORKERS )) -print_final_stats=1 -close_fd_mask=3 \
+      -runs=$(( (goal + WORKERS - 1) / WORKERS )) -print_final_stats=1 -close_fd_mask=3 -timeout=20 \
       -artifact_prefix="$findings/" "$corpus" "${args[@]}" > "$logs/driver.log" 2>&1)
   seconds=$(( $(date +%s) - started ))
   executions=$(cat "$logs"/fuzz-*.log | awk '/stat::number_of_executed_units/ {n += $2} END {print n + 0}')
