@@ -4,6 +4,7 @@ any size. Every time: status 0 and one end line whose time counts the whole
 chunks read, every line before it exactly what an uninterrupted run prints
 up to that time, nothing on standard error, and no hang."""
 
+import random
 import signal
 import subprocess
 import threading
@@ -66,7 +67,6 @@ class Writer(threading.Thread):
         self.start()
 
     def run(self):
-        import random
         r = random.Random(self.seed)
         try:
             while self.written < len(self.audio):
