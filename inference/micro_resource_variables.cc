@@ -104,7 +104,8 @@ TfLiteStatus MicroResourceVariables::Assign(int id, const TfLiteEvalTensor& valu
                 static_cast<unsigned>(variable.bytes), static_cast<unsigned>(value_bytes));
     return kTfLiteError;
   }
-  std::memcpy(variable.storage, value.data.data, variable.bytes);
+  // An empty variable may come with no data at all; memcpy takes no null.
+  if (variable.bytes > 0) std::memcpy(variable.storage, value.data.data, variable.bytes);
   return kTfLiteOk;
 }
 
@@ -117,7 +118,7 @@ TfLiteStatus MicroResourceVariables::Read(int id, TfLiteEvalTensor* output) cons
                 static_cast<unsigned>(variable.bytes), static_cast<unsigned>(output_bytes));
     return kTfLiteError;
   }
-  std::memcpy(output->data.data, variable.storage, variable.bytes);
+  if (variable.bytes > 0) std::memcpy(output->data.data, variable.storage, variable.bytes);
   return kTfLiteOk;
 }
 
