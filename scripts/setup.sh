@@ -21,7 +21,7 @@ PACKAGES=(
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 )
 
-log() { printf '== %s\n' "$*"; }
+log() { printf '== %s\n' "$*" >&2; }
 
 install_packages() {
   local missing=()
