@@ -4,7 +4,7 @@
 #
 #   bench/audio_frontend/run.sh [PASSES]
 #
-# Builds with this machine's g++ at -O2 against the prebuilt x86-64 KissFFT.
+# Builds with this machine's g++ and the project's flags against the prebuilt x86-64 KissFFT.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -13,7 +13,7 @@ passes="${1:-2000}"
 out="$(mktemp -d /tmp/bench-audio-frontend.XXXXXX)"
 trap 'rm -rf "$out"' EXIT
 
-g++ -std=c++17 -O2 -g -Wall -Wextra -ffp-contract=off -DFIXED_POINT=16 \
+g++ -std=c++17 -O2 -g -Wall -Wextra -ffp-contract=off -fvect-cost-model=cheap -DFIXED_POINT=16 \
   -I"$root" -I"$deps/include/kissfft" \
   "$root"/bench/audio_frontend/bench_frontend.cc "$root"/audio_frontend/*.cc \
   "$deps/lib/libkissfft-int16_t.a" -lm -o "$out/bench_frontend"

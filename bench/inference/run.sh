@@ -5,7 +5,7 @@
 #
 #   bench/inference/run.sh [PASSES]
 #
-# Builds the runtime with this machine's g++ at -O2.
+# Builds the runtime with this machine's g++ with the project's flags.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -15,7 +15,7 @@ trap 'rm -rf "$out"' EXIT
 
 mkdir -p "$out/generated/inference"
 flatc --cpp -o "$out/generated/inference" "$root/inference/schema.fbs"
-g++ -std=c++17 -O2 -g -Wall -Wextra -ffp-contract=off \
+g++ -std=c++17 -O2 -g -Wall -Wextra -ffp-contract=off -fvect-cost-model=cheap \
   -I"$root" -I"$out/generated" \
   "$root"/bench/inference/bench_invoke.cc "$root"/inference/*.cc \
   "$root"/inference/kernels/*.cc -o "$out/bench_invoke"
