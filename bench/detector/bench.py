@@ -6,7 +6,9 @@
 
 cuewatch runs as deployed: mono input, default options, no score lines.
 For each golden streaming model: real-time factor (seconds of audio per CPU
-second, best of three) and peak RSS natively; the same under qemu-arm-static
+second, best of --repeats) natively, once with the audio fed through a pipe
+as a live producer would and once with the file itself as standard input
+(the program's own cost), and the peak RSS; the same under qemu-arm-static
 for the armhf build (an indication only: emulation, not the target); and,
 with valgrind's callgrind, instructions per 10 ms chunk and the count of heap
 allocations, each as the difference between a long and a short run so that
@@ -81,6 +83,17 @@ def run_measured(command, audio):
     return usage.ru_utime + usage.ru_stime, rss
 
 
+def cpu_from_file(command, audio):
+    """CPU seconds of one run with the audio file itself as standard input:
+    the program's own cost, without a producer to wait for."""
+    with open(audio, "rb") as stdin:
+        process = subprocess.Popen(command, stdin=stdin, stdout=subprocess.DEVNULL)
+        _, status, usage = os.wait4(process.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError(f"{command} ended with {status}")
+    return usage.ru_utime + usage.ru_stime
+
+
 def rtf_and_rss(command, audio, audio_seconds, repeats):
     """Real-time factor of the fastest of the runs, and the largest peak RSS."""
     runs = [run_measured(command, audio) for _ in range(repeats)]
@@ -135,12 +148,14 @@ def main():
 
         print(f"input: {seconds} s of concatenated golden mono audio "
               f"({seconds * 100} chunks)")
-        print("model        native RTF  native RSS  armhf/qemu RTF  qemu RSS  "
+        print("model        RTF (pipe)  RTF (file)  native RSS  armhf/qemu RTF  qemu RSS  "
               "instr/chunk  allocs 10 s/40 s")
         for name in MODELS:
             model = str(GOLDEN / "models" / f"{name}.tflite")
             command = [args.native, model, "--mono"]
             rtf, rss = rtf_and_rss(command, str(audio), seconds, args.repeats)
+            file_rtf = seconds / min(cpu_from_file(command, str(audio))
+                                     for _ in range(args.repeats))
             qemu = "-"
             qemu_rss = "-"
             if args.armhf:
@@ -150,7 +165,7 @@ def main():
             short_total, short_allocs = callgrind(command, short_audio, directory)
             long_total, long_allocs = callgrind(command, long_audio, directory)
             per_chunk = (long_total - short_total) / chunk_difference
-            print(f"{name:<12} {rtf:>9.0f}x  {rss:>6} KiB  {qemu:>14}  {qemu_rss:>8}  "
+            print(f"{name:<12} {rtf:>9.0f}x  {file_rtf:>9.0f}x  {rss:>6} KiB  {qemu:>14}  {qemu_rss:>8}  "
                   f"{per_chunk:>11.0f}  {short_allocs}/{long_allocs}")
 
 
