@@ -11,18 +11,10 @@ namespace {
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   auto* data = static_cast<ConvData*>(node->user_data);
   const auto* params = static_cast<const Conv2DOptionsData*>(node->builtin_data);
-  const TfLiteTensor* output = GetOutput(context, node, 0);
-  const TfLiteTensor* input = GetInput(context, node, 0);
-  const TfLiteTensor* filter = GetInput(context, node, 1);
-  KERNEL_ENSURE(output != nullptr);
-  KERNEL_ENSURE(input != nullptr);
-  KERNEL_ENSURE(filter != nullptr);
-  KERNEL_ENSURE_EQ(NumDimensions(input), 4);
-  KERNEL_ENSURE_EQ(NumDimensions(filter), 4);
-  KERNEL_ENSURE_EQ(NumDimensions(output), 4);
-  // A filter without elements computes nothing useful, and its other
-  // dimensions are then unbounded by the model's size.
-  KERNEL_ENSURE(ElementCount(*filter->dims) > 0);
+  const TfLiteTensor* input = nullptr;
+  const TfLiteTensor* filter = nullptr;
+  const TfLiteTensor* output = nullptr;
+  if (ConvOperands(context, node, &input, &filter, &output) != kTfLiteOk) return kTfLiteError;
   KERNEL_ENSURE_TYPES_EQ(input->type, output->type);
   const TfLiteType in = input->type;
   const TfLiteType f = filter->type;

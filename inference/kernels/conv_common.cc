@@ -20,26 +20,27 @@ int ArithPadding(int kind) {
   }
 }
 
-bool TypeRange(TfLiteType type, int32_t* qmin, int32_t* qmax) {
-  switch (type) {
-    case kTfLiteInt8:
-      *qmin = -128;
-      *qmax = 127;
-      return true;
-    case kTfLiteUInt8:
-      *qmin = 0;
-      *qmax = 255;
-      return true;
-    case kTfLiteInt16:
-      *qmin = -32768;
-      *qmax = 32767;
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
+
+TfLiteStatus ConvOperands(TfLiteContext* context, TfLiteNode* node, const TfLiteTensor** input,
+                          const TfLiteTensor** filter, const TfLiteTensor** output) {
+  const TfLiteTensor* output_tensor = GetOutput(context, node, 0);
+  const TfLiteTensor* input_tensor = GetInput(context, node, 0);
+  const TfLiteTensor* filter_tensor = GetInput(context, node, 1);
+  KERNEL_ENSURE(output_tensor != nullptr);
+  KERNEL_ENSURE(input_tensor != nullptr);
+  KERNEL_ENSURE(filter_tensor != nullptr);
+  KERNEL_ENSURE_EQ(NumDimensions(input_tensor), 4);
+  KERNEL_ENSURE_EQ(NumDimensions(filter_tensor), 4);
+  KERNEL_ENSURE_EQ(NumDimensions(output_tensor), 4);
+  // A filter without elements computes nothing useful, and its other
+  // dimensions are then unbounded by the model's size.
+  KERNEL_ENSURE(ElementCount(*filter_tensor->dims) > 0);
+  *input = input_tensor;
+  *filter = filter_tensor;
+  *output = output_tensor;
+  return kTfLiteOk;
+}
 
 void* ConvInit(TfLiteContext* context, const char*, size_t) {
   static_assert(sizeof(ConvData) <= 72, "state too large");

@@ -15,6 +15,11 @@ struct ConvData {
 
 void* ConvInit(TfLiteContext* context, const char* buffer, size_t length);
 
+// The output, input and filter operands, present, of rank 4 and with a
+// non-empty filter.
+TfLiteStatus ConvOperands(TfLiteContext* context, TfLiteNode* node, const TfLiteTensor** input,
+                          const TfLiteTensor** filter, const TfLiteTensor** output);
+
 // The options of a convolution as the shared steps need them.
 struct ConvOptions {
   int padding;  // PaddingKind

@@ -22,25 +22,6 @@ void* Init(TfLiteContext* context, const char*, size_t) {
   return AllocatePersistentBuffer(context, RecordBytes(sizeof(FullyConnectedData), 64));
 }
 
-bool TypeRange(TfLiteType type, int32_t* qmin, int32_t* qmax) {
-  switch (type) {
-    case kTfLiteInt8:
-      *qmin = -128;
-      *qmax = 127;
-      return true;
-    case kTfLiteUInt8:
-      *qmin = 0;
-      *qmax = 255;
-      return true;
-    case kTfLiteInt16:
-      *qmin = -32768;
-      *qmax = 32767;
-      return true;
-    default:
-      return false;
-  }
-}
-
 int LastDim(const TfLiteIntArray& dims) { return dims.size > 0 ? dims.data[dims.size - 1] : 1; }
 
 // Rows of the flat input and output: the output's elements per unit.

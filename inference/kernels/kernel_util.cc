@@ -91,6 +91,25 @@ void* AllocatePersistentBuffer(TfLiteContext* context, size_t bytes) {
   return context->allocator->AllocatePersistent(bytes, 16);
 }
 
+bool TypeRange(TfLiteType type, int32_t* qmin, int32_t* qmax) {
+  switch (type) {
+    case kTfLiteInt8:
+      *qmin = -128;
+      *qmax = 127;
+      return true;
+    case kTfLiteUInt8:
+      *qmin = 0;
+      *qmax = 255;
+      return true;
+    case kTfLiteInt16:
+      *qmin = -32768;
+      *qmax = 32767;
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool Shape4(const TfLiteIntArray& dims, int shape[4]) {
   if (dims.size != 4) return false;
   for (int i = 0; i < 4; ++i) shape[i] = dims.data[i];

@@ -49,6 +49,9 @@ inline int ScaleCount(const TfLiteTensor* t) {
 // Copies a rank-4 shape; false when the rank is not 4.
 bool Shape4(const TfLiteIntArray& dims, int shape[4]);
 
+// Value range of a quantised output type; false for any other type.
+bool TypeRange(TfLiteType type, int32_t* qmin, int32_t* qmax);
+
 }  // namespace tflite
 
 // Kernel checks: print the failed condition and return kTfLiteError.
