@@ -64,7 +64,7 @@ def finish(proc, output=""):
 def png_size(path):
     data = path.read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", path
-    length, kind, width, height = struct.unpack(">I4sII", data[8:24])
+    _, kind, width, height = struct.unpack(">I4sII", data[8:24])
     assert kind == b"IHDR", path
     return width, height
 
