@@ -19,7 +19,7 @@ TEST(Tables, ComputedWindowMatchesEmbedded) {
 }
 
 TEST(Tables, ComputedFilterbankMatchesEmbedded) {
-  const FrontendConfig config = DetectorConfig();
+  const FrontendConfig config = feature_config();
   std::vector<int> band_starts(kEmbeddedNumChannels + 2);
   const FilterbankBands bands = FilterbankComputeBands(
       &config.filterbank, kEmbeddedSampleRate, kEmbeddedSpectrumSize, band_starts.data());
@@ -45,7 +45,7 @@ TEST(Tables, ComputedFilterbankMatchesEmbedded) {
 }
 
 TEST(Tables, ComputedGainTableMatchesEmbedded) {
-  const FrontendConfig config = DetectorConfig();
+  const FrontendConfig config = feature_config();
   std::vector<int16_t> table(kPcanGainTableSize, 0);
   PcanComputeGainTable(&config.pcan_gain_control, kEmbeddedPcanInputBits, table.data());
   EXPECT_EQ(table, std::vector<int16_t>(kEmbeddedGainTable,
@@ -55,7 +55,7 @@ TEST(Tables, ComputedGainTableMatchesEmbedded) {
 }
 
 TEST(Tables, DetectorConfigUsesTheEmbeddedTables) {
-  ScopedFrontend frontend(DetectorConfig(), 16000);
+  ScopedFrontend frontend(feature_config(), 16000);
   ASSERT_TRUE(frontend.ok());
   const FrontendState* state = frontend.get();
   EXPECT_EQ(std::vector<int16_t>(state->window.coefficients,
@@ -114,7 +114,7 @@ TEST(Tables, ComputedTablesAgreeAcrossTargets) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FrontendConfig config = DetectorConfig();
+    FrontendConfig config = feature_config();
     config.window.size_ms = c.window_ms;
     config.filterbank.num_channels = c.channels;
     config.filterbank.lower_band_limit = c.lower;
