@@ -18,6 +18,7 @@
 #include "detector/feature_setup.h"
 #include "detector/model_checks.h"
 #include "detector/model_loader.h"
+#include "detector/model_memory.h"
 #include "detector/operators.h"
 #include "detector/options.h"
 #include "detector/score_ring.h"
@@ -28,9 +29,6 @@
 
 namespace {
 
-constexpr size_t kModelBufferSize = 1048576;
-constexpr size_t kTensorArenaSize = 65536;
-constexpr int kMaxResourceVariables = 20;
 constexpr uint64_t kPollPeriodChunks = 100;
 
 volatile sig_atomic_t quit_requested = 0;

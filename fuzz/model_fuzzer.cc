@@ -15,6 +15,7 @@
 #include "detector/feature_layout.h"
 #include "detector/model_checks.h"
 #include "detector/model_loader.h"
+#include "detector/model_memory.h"
 #include "detector/operators.h"
 #include "fuzz/fuzz_check.h"
 #include "inference/micro_allocator.h"
@@ -23,9 +24,6 @@
 
 namespace {
 
-constexpr size_t kModelBufferSize = 1048576;
-constexpr size_t kTensorArenaSize = 65536;
-constexpr int kMaxResourceVariables = 20;
 constexpr int kInvokes = 3;
 
 alignas(16) uint8_t tensor_arena[kTensorArenaSize];

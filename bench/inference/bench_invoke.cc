@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "detector/model_memory.h"
 #include "detector/operators.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_interpreter.h"
@@ -22,8 +23,8 @@
 
 namespace {
 
-alignas(16) uint8_t model_buffer[1 << 20];
-alignas(16) uint8_t arena[65536];
+alignas(16) uint8_t model_buffer[kModelBufferSize];
+alignas(16) uint8_t arena[kTensorArenaSize];
 
 std::vector<uint8_t> ReadFile(const char* path) {
   std::ifstream file(path, std::ios::binary);
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   tflite::MicroAllocator* allocator = tflite::MicroAllocator::Create(
       arena, sizeof(arena), tflite::MemoryPlannerType::kGreedy);
   tflite::MicroResourceVariables* variables =
-      tflite::MicroResourceVariables::Create(allocator, 20);
+      tflite::MicroResourceVariables::Create(allocator, kMaxResourceVariables);
   tflite::MicroInterpreter interpreter(tflite::GetModel(model_buffer), resolver,
                                        allocator, variables);
   if (interpreter.AllocateTensors() != kTfLiteOk) return 1;

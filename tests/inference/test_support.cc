@@ -79,7 +79,8 @@ bool Runtime::Create() {
   tflite::MicroAllocator* allocator =
       tflite::MicroAllocator::Create(arena_, arena_size_, tflite::MemoryPlannerType::kGreedy);
   if (allocator == nullptr) return false;
-  tflite::MicroResourceVariables* variables = tflite::MicroResourceVariables::Create(allocator, 20);
+  tflite::MicroResourceVariables* variables =
+      tflite::MicroResourceVariables::Create(allocator, kMaxResourceVariables);
   if (variables == nullptr) return false;
   interpreter_.emplace(tflite::GetModel(model_bytes_), Resolver(), allocator, variables);
   return true;
