@@ -18,20 +18,17 @@
 #include "detector/feature_setup.h"
 #include "detector/model_checks.h"
 #include "detector/model_loader.h"
+#include "detector/model_memory.h"
+#include "detector/operators.h"
 #include "detector/options.h"
 #include "detector/score_ring.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_interpreter.h"
-#include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_resource_variables.h"
 #include "inference/schema.h"
 
 namespace {
 
-constexpr size_t kModelBufferSize = 1048576;
-constexpr size_t kTensorArenaSize = 65536;
-constexpr unsigned int kOperatorCount = 13;
-constexpr int kMaxResourceVariables = 20;
 constexpr uint64_t kPollPeriodChunks = 100;
 
 volatile sig_atomic_t quit_requested = 0;
@@ -58,22 +55,6 @@ void install_signal_handlers() {
 int report_error(const char* message) {
   fprintf(stderr, "cuewatch: %s\n", message);
   return 1;
-}
-
-bool register_operators(tflite::MicroMutableOpResolver<kOperatorCount>& resolver) {
-  return resolver.AddCallOnce(tflite::Register_CALL_ONCE()) == kTfLiteOk &&
-         resolver.AddVarHandle(tflite::Register_VAR_HANDLE()) == kTfLiteOk &&
-         resolver.AddReadVariable(tflite::Register_READ_VARIABLE()) == kTfLiteOk &&
-         resolver.AddAssignVariable(tflite::Register_ASSIGN_VARIABLE()) == kTfLiteOk &&
-         resolver.AddReshape(tflite::Register_RESHAPE()) == kTfLiteOk &&
-         resolver.AddConcatenation(tflite::Register_CONCATENATION()) == kTfLiteOk &&
-         resolver.AddStridedSlice(tflite::Register_STRIDED_SLICE()) == kTfLiteOk &&
-         resolver.AddConv2D(tflite::Register_CONV_2D()) == kTfLiteOk &&
-         resolver.AddDepthwiseConv2D(tflite::Register_DEPTHWISE_CONV_2D()) == kTfLiteOk &&
-         resolver.AddSplitV(tflite::Register_SPLIT_V()) == kTfLiteOk &&
-         resolver.AddFullyConnected(tflite::Register_FULLY_CONNECTED()) == kTfLiteOk &&
-         resolver.AddLogistic(tflite::Register_LOGISTIC()) == kTfLiteOk &&
-         resolver.AddQuantize(tflite::Register_QUANTIZE()) == kTfLiteOk;
 }
 
 enum class ChunkRead { kFull, kEnd, kError };
@@ -129,7 +110,7 @@ int main(int argc, char** argv) {
                        &model_bytes);
   if (message != nullptr) return report_error(message);
 
-  static tflite::MicroMutableOpResolver<kOperatorCount> op_resolver;
+  static OperatorResolver op_resolver;
   if (!register_operators(op_resolver)) {
     return report_error("can't register the model's operations");
   }

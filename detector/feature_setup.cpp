@@ -1,9 +1,8 @@
 #include "detector/feature_setup.h"
 
-#include "audio_frontend/frontend_util.h"
 #include "detector/feature_layout.h"
 
-int populate_feature_state(FrontendState* state) {
+FrontendConfig feature_config() {
   FrontendConfig config;
   FrontendFillConfigWithDefaults(&config);
   config.window.size_ms = kFeatureWindowMs;
@@ -21,5 +20,10 @@ int populate_feature_state(FrontendState* state) {
   config.pcan_gain_control.gain_bits = 21;
   config.log_scale.enable_log = 1;
   config.log_scale.scale_shift = 6;
+  return config;
+}
+
+int populate_feature_state(FrontendState* state) {
+  const FrontendConfig config = feature_config();
   return FrontendPopulateState(&config, state, kSampleRate);
 }

@@ -15,37 +15,22 @@
 #include "detector/feature_layout.h"
 #include "detector/model_checks.h"
 #include "detector/model_loader.h"
+#include "detector/model_memory.h"
+#include "detector/operators.h"
 #include "fuzz/fuzz_check.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_interpreter.h"
-#include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_resource_variables.h"
 
 namespace {
 
-constexpr size_t kModelBufferSize = 1048576;
-constexpr size_t kTensorArenaSize = 65536;
-constexpr int kMaxResourceVariables = 20;
 constexpr int kInvokes = 3;
 
 alignas(16) uint8_t tensor_arena[kTensorArenaSize];
 
-tflite::MicroMutableOpResolver<13>& resolver() {
-  static tflite::MicroMutableOpResolver<13> op_resolver;
-  static bool registered =
-      op_resolver.AddCallOnce(tflite::Register_CALL_ONCE()) == kTfLiteOk &&
-      op_resolver.AddVarHandle(tflite::Register_VAR_HANDLE()) == kTfLiteOk &&
-      op_resolver.AddReadVariable(tflite::Register_READ_VARIABLE()) == kTfLiteOk &&
-      op_resolver.AddAssignVariable(tflite::Register_ASSIGN_VARIABLE()) == kTfLiteOk &&
-      op_resolver.AddReshape(tflite::Register_RESHAPE()) == kTfLiteOk &&
-      op_resolver.AddConcatenation(tflite::Register_CONCATENATION()) == kTfLiteOk &&
-      op_resolver.AddStridedSlice(tflite::Register_STRIDED_SLICE()) == kTfLiteOk &&
-      op_resolver.AddConv2D(tflite::Register_CONV_2D()) == kTfLiteOk &&
-      op_resolver.AddDepthwiseConv2D(tflite::Register_DEPTHWISE_CONV_2D()) == kTfLiteOk &&
-      op_resolver.AddSplitV(tflite::Register_SPLIT_V()) == kTfLiteOk &&
-      op_resolver.AddFullyConnected(tflite::Register_FULLY_CONNECTED()) == kTfLiteOk &&
-      op_resolver.AddLogistic(tflite::Register_LOGISTIC()) == kTfLiteOk &&
-      op_resolver.AddQuantize(tflite::Register_QUANTIZE()) == kTfLiteOk;
+OperatorResolver& resolver() {
+  static OperatorResolver op_resolver;
+  static bool registered = register_operators(op_resolver);
   if (!registered) fuzz_fail("registration failed");
   return op_resolver;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "audio_frontend/frontend_util.h"
+#include "detector/feature_setup.h"
 
 namespace {
 
@@ -72,13 +73,8 @@ int main(int argc, char** argv) {
   const std::string expected = ReadText(argv[2]);
   const int passes = atoi(argv[3]);
 
-  FrontendConfig config;
-  FrontendFillConfigWithDefaults(&config);
-  config.window.size_ms = 30;
-  config.filterbank.num_channels = 40;
-  config.pcan_gain_control.enable_pcan = 1;
   FrontendState state;
-  if (!FrontendPopulateState(&config, &state, 16000)) return 1;
+  if (!populate_feature_state(&state)) return 1;
 
   std::string rows;
   RunPass(&state, samples, &rows);

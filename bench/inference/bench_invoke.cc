@@ -14,16 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "detector/model_memory.h"
+#include "detector/operators.h"
 #include "inference/micro_allocator.h"
 #include "inference/micro_interpreter.h"
-#include "inference/micro_mutable_op_resolver.h"
 #include "inference/micro_resource_variables.h"
 #include "inference/schema.h"
 
 namespace {
 
-alignas(16) uint8_t model_buffer[1 << 20];
-alignas(16) uint8_t arena[65536];
+alignas(16) uint8_t model_buffer[kModelBufferSize];
+alignas(16) uint8_t arena[kTensorArenaSize];
 
 std::vector<uint8_t> ReadFile(const char* path) {
   std::ifstream file(path, std::ios::binary);
@@ -53,24 +54,12 @@ int main(int argc, char** argv) {
   flatbuffers::Verifier verifier(model_buffer, model_bytes.size());
   if (!tflite::VerifyModelBuffer(verifier)) return 1;
 
-  tflite::MicroMutableOpResolver<13> resolver;
-  resolver.AddCallOnce(tflite::Register_CALL_ONCE());
-  resolver.AddVarHandle(tflite::Register_VAR_HANDLE());
-  resolver.AddReadVariable(tflite::Register_READ_VARIABLE());
-  resolver.AddAssignVariable(tflite::Register_ASSIGN_VARIABLE());
-  resolver.AddReshape(tflite::Register_RESHAPE());
-  resolver.AddConcatenation(tflite::Register_CONCATENATION());
-  resolver.AddStridedSlice(tflite::Register_STRIDED_SLICE());
-  resolver.AddConv2D(tflite::Register_CONV_2D());
-  resolver.AddDepthwiseConv2D(tflite::Register_DEPTHWISE_CONV_2D());
-  resolver.AddSplitV(tflite::Register_SPLIT_V());
-  resolver.AddFullyConnected(tflite::Register_FULLY_CONNECTED());
-  resolver.AddLogistic(tflite::Register_LOGISTIC());
-  resolver.AddQuantize(tflite::Register_QUANTIZE());
+  OperatorResolver resolver;
+  if (!register_operators(resolver)) return 1;
   tflite::MicroAllocator* allocator = tflite::MicroAllocator::Create(
       arena, sizeof(arena), tflite::MemoryPlannerType::kGreedy);
   tflite::MicroResourceVariables* variables =
-      tflite::MicroResourceVariables::Create(allocator, 20);
+      tflite::MicroResourceVariables::Create(allocator, kMaxResourceVariables);
   tflite::MicroInterpreter interpreter(tflite::GetModel(model_buffer), resolver,
                                        allocator, variables);
   if (interpreter.AllocateTensors() != kTfLiteOk) return 1;

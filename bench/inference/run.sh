@@ -17,7 +17,8 @@ mkdir -p "$out/generated/inference"
 flatc --cpp -o "$out/generated/inference" "$root/inference/schema.fbs"
 g++ -std=c++17 -O2 -g -Wall -Wextra -ffp-contract=off -fvect-cost-model=cheap \
   -I"$root" -I"$out/generated" \
-  "$root"/bench/inference/bench_invoke.cc "$root"/inference/*.cc \
+  "$root"/bench/inference/bench_invoke.cc "$root"/detector/operators.cpp \
+  "$root"/inference/*.cc \
   "$root"/inference/kernels/*.cc -o "$out/bench_invoke"
 
 golden="$root/tests/data/golden"

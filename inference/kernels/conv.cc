@@ -57,20 +57,7 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
 }
 
 TfLiteStatus Invoke(TfLiteContext* context, TfLiteNode* node) {
-  const auto* data = static_cast<const ConvData*>(node->user_data);
-  const TfLiteEvalTensor* input = GetEvalInput(context, node, 0);
-  const TfLiteEvalTensor* filter = GetEvalInput(context, node, 1);
-  TfLiteEvalTensor* output = GetEvalOutput(context, node, 0);
-  int input_shape[4], filter_shape[4], output_shape[4];
-  Shape4(*input->dims, input_shape);
-  Shape4(*filter->dims, filter_shape);
-  Shape4(*output->dims, output_shape);
-  const int32_t* bias = nullptr;
-  ConvBias(context, node, 0, &bias);
-  arith::ConvPerChannel(data->params, data->multipliers, data->shifts, input_shape,
-                        input->data.int8, filter_shape, filter->data.int8, bias, output_shape,
-                        output->data.int8);
-  return kTfLiteOk;
+  return ConvEval(context, node, arith::ConvPerChannel);
 }
 
 }  // namespace

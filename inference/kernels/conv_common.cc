@@ -57,6 +57,22 @@ bool ConvBias(TfLiteContext* context, TfLiteNode* node, int channels, const int3
   return true;
 }
 
+TfLiteStatus ConvEval(TfLiteContext* context, TfLiteNode* node, ConvKernel kernel) {
+  const auto* data = static_cast<const ConvData*>(node->user_data);
+  const TfLiteEvalTensor* input = GetEvalInput(context, node, 0);
+  const TfLiteEvalTensor* filter = GetEvalInput(context, node, 1);
+  TfLiteEvalTensor* output = GetEvalOutput(context, node, 0);
+  int input_shape[4], filter_shape[4], output_shape[4];
+  Shape4(*input->dims, input_shape);
+  Shape4(*filter->dims, filter_shape);
+  Shape4(*output->dims, output_shape);
+  const int32_t* bias = nullptr;
+  ConvBias(context, node, 0, &bias);
+  kernel(data->params, data->multipliers, data->shifts, input_shape, input->data.int8,
+         filter_shape, filter->data.int8, bias, output_shape, output->data.int8);
+  return kTfLiteOk;
+}
+
 TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node, const TfLiteTensor* input,
                                const TfLiteTensor* filter, const TfLiteTensor* output,
                                const ConvOptions& options, int channel_dim, ConvData* data) {

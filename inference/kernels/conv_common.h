@@ -1,4 +1,4 @@
-// Prepare steps shared by CONV_2D and DEPTHWISE_CONV_2D.
+// Prepare and Invoke steps shared by CONV_2D and DEPTHWISE_CONV_2D.
 #ifndef INFERENCE_KERNELS_CONV_COMMON_H_
 #define INFERENCE_KERNELS_CONV_COMMON_H_
 
@@ -40,6 +40,15 @@ TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node, const T
 // The bias operand: null when absent; false when it is too short for
 // `channels` int32 values.
 bool ConvBias(TfLiteContext* context, TfLiteNode* node, int channels, const int32_t** bias);
+
+// arith::ConvPerChannel or arith::DepthwiseConvPerChannel.
+using ConvKernel = void (*)(const arith::ConvParams& params, const int32_t* multipliers,
+                            const int* shifts, const int input_shape[4], const int8_t* input,
+                            const int filter_shape[4], const int8_t* filter, const int32_t* bias,
+                            const int output_shape[4], int8_t* output);
+
+// Runs `kernel` on the node's operands with the parameters Prepare set.
+TfLiteStatus ConvEval(TfLiteContext* context, TfLiteNode* node, ConvKernel kernel);
 
 }  // namespace tflite
 

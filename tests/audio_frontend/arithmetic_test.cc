@@ -82,7 +82,7 @@ TEST(PcanGain, InterpolationFloorsNegativeIntermediates) {
 }
 
 TEST(PcanGainControl, SmallOutputsAndTheKnee) {
-  ScopedFrontend frontend(DetectorConfig(), 16000);
+  ScopedFrontend frontend(feature_config(), 16000);
   ASSERT_TRUE(frontend.ok());
   PcanGainControlState pcan = frontend.get()->pcan_gain_control;
   // With a zero noise estimate the gain is 32636 and snr = s * 32636 >> 6.

@@ -3,18 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-FrontendConfig DetectorConfig() {
-  FrontendConfig config;
-  FrontendFillConfigWithDefaults(&config);
-  config.window.size_ms = 30;
-  config.window.step_size_ms = 10;
-  config.filterbank.num_channels = 40;
-  config.filterbank.upper_band_limit = 7500.0f;
-  config.filterbank.lower_band_limit = 125.0f;
-  config.pcan_gain_control.enable_pcan = 1;
-  return config;
-}
-
 FrontendConfig SmallConfig() {
   FrontendConfig config;
   FrontendFillConfigWithDefaults(&config);

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "audio_frontend/frontend_util.h"
+#include "detector/feature_setup.h"
 
-// The configuration the detector runs with.
-FrontendConfig DetectorConfig();
+// The configuration of the reference features is the detector's own,
+// feature_config().
 
 // The small configuration of the known-answer vectors: 1 kHz, 25 ms window,
 // 10 ms step, 2 channels from 8 to 450 Hz, PCAN on.

@@ -41,7 +41,7 @@ TEST(GoldenFeatures, EveryRowOfEveryFileAtItsChunk) {
     const std::vector<Row> expected = ReadGoldenFeatures(stem + ".txt");
     ASSERT_EQ(expected.size(), samples.size() / kChunkSamples - 2);
 
-    ScopedFrontend frontend(DetectorConfig(), 16000);
+    ScopedFrontend frontend(feature_config(), 16000);
     ASSERT_TRUE(frontend.ok());
     const std::vector<TimedRow> rows = RunChunks(frontend.get(), samples, kChunkSamples);
     ASSERT_EQ(rows.size(), expected.size());

@@ -149,7 +149,7 @@ const std::vector<int16_t> kSine1k = {0,     3061,  5657,  7391,  8000,  7391,
                                       -8000, -7391, -5657, -3061};
 
 TEST(DetectorConfig, SineFirstRowStageByStage) {
-  ScopedFrontend frontend(DetectorConfig(), 16000);
+  ScopedFrontend frontend(feature_config(), 16000);
   ASSERT_TRUE(frontend.ok());
   StageVector expected;
   expected.samples_read = 480;
@@ -185,7 +185,7 @@ struct RowVector {
 
 void CheckRows(const std::vector<int16_t>& samples, const std::vector<RowVector>& expected,
                size_t zero_from) {
-  ScopedFrontend frontend(DetectorConfig(), 16000);
+  ScopedFrontend frontend(feature_config(), 16000);
   ASSERT_TRUE(frontend.ok());
   const std::vector<TimedRow> rows = RunChunks(frontend.get(), samples, 160);
   ASSERT_EQ(rows.size(), samples.size() / 160 - 2);
@@ -221,7 +221,7 @@ TEST(DetectorConfig, FullScaleDc) {
 }
 
 TEST(DetectorConfig, SilenceStaysZero) {
-  ScopedFrontend frontend(DetectorConfig(), 16000);
+  ScopedFrontend frontend(feature_config(), 16000);
   ASSERT_TRUE(frontend.ok());
   const std::vector<TimedRow> rows =
       RunChunks(frontend.get(), std::vector<int16_t>(160 * 20, 0), 160);
@@ -250,7 +250,7 @@ TEST(DetectorConfig, ImpulseAtThePeak) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sample);
-    ScopedFrontend frontend(DetectorConfig(), 16000);
+    ScopedFrontend frontend(feature_config(), 16000);
     ASSERT_TRUE(frontend.ok());
     std::vector<int16_t> samples(480, 0);
     samples[239] = c.sample;
@@ -266,7 +266,7 @@ TEST(DetectorConfig, ImpulseAtThePeak) {
 TEST(DetectorConfig, LoneMinimumAtEachFullWeightIndexIsIgnored) {
   for (int index = 238; index <= 241; ++index) {
     SCOPED_TRACE(index);
-    ScopedFrontend frontend(DetectorConfig(), 16000);
+    ScopedFrontend frontend(feature_config(), 16000);
     ASSERT_TRUE(frontend.ok());
     std::vector<int16_t> samples(480, 0);
     samples[index] = -32768;

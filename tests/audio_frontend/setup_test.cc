@@ -147,7 +147,7 @@ const SetupCase kSetupCases[] = {
 TEST(Setup, ResultsAndMessages) {
   for (const SetupCase& c : kSetupCases) {
     SCOPED_TRACE(c.name);
-    FrontendConfig config = DetectorConfig();
+    FrontendConfig config = feature_config();
     c.change(&config);
     FrontendState state;
     ::testing::internal::CaptureStderr();
@@ -167,7 +167,7 @@ TEST(Setup, ResultsAndMessages) {
 
 TEST(Release, FreeingTwiceAndUsingAFreedStateAreHarmless) {
   FrontendState state;
-  const FrontendConfig config = DetectorConfig();
+  const FrontendConfig config = feature_config();
   ASSERT_EQ(FrontendPopulateState(&config, &state, 16000), 1);
   FrontendFreeStateContents(&state);
   FrontendFreeStateContents(&state);
@@ -180,7 +180,7 @@ TEST(Release, FreeingTwiceAndUsingAFreedStateAreHarmless) {
 }
 
 TEST(Release, AfterAFailedPopulate) {
-  FrontendConfig config = DetectorConfig();
+  FrontendConfig config = feature_config();
   config.filterbank.upper_band_limit = 8000.0f;  // fails after allocating most buffers
   FrontendState state;
   ::testing::internal::CaptureStderr();

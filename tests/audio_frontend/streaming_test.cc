@@ -6,7 +6,7 @@ namespace {
 
 class Streaming : public ::testing::Test {
  protected:
-  Streaming() : frontend_(DetectorConfig(), 16000) {}
+  Streaming() : frontend_(feature_config(), 16000) {}
   void SetUp() override {
     ASSERT_TRUE(frontend_.ok());
     speech_ = ReadGoldenAudio("speech_hello.raw", 1);
@@ -57,7 +57,7 @@ TEST_F(Streaming, RowsDoNotDependOnChunking) {
   const std::vector<Row> expected = ReadGoldenFeatures("speech_hello.txt");
   for (size_t chunk : {1, 7, 479, 480, 1000, 48640}) {
     SCOPED_TRACE(chunk);
-    ScopedFrontend fresh(DetectorConfig(), 16000);
+    ScopedFrontend fresh(feature_config(), 16000);
     ASSERT_TRUE(fresh.ok());
     const std::vector<TimedRow> rows = RunChunks(fresh.get(), speech_, chunk);
     ASSERT_EQ(rows.size(), expected.size());

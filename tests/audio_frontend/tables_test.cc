@@ -1,6 +1,12 @@
 // The tables computed at set-up must equal the embedded ones on every
 // target: where they drift, the math library or the float code generation
 // no longer matches the one the expected features were made with.
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include "audio_frontend/embedded_tables.h"
 #include "gtest/gtest.h"
 #include "tests/audio_frontend/frontend_test_util.h"
@@ -19,7 +25,7 @@ TEST(Tables, ComputedWindowMatchesEmbedded) {
 }
 
 TEST(Tables, ComputedFilterbankMatchesEmbedded) {
-  const FrontendConfig config = DetectorConfig();
+  const FrontendConfig config = feature_config();
   std::vector<int> band_starts(kEmbeddedNumChannels + 2);
   const FilterbankBands bands = FilterbankComputeBands(
       &config.filterbank, kEmbeddedSampleRate, kEmbeddedSpectrumSize, band_starts.data());
@@ -45,7 +51,7 @@ TEST(Tables, ComputedFilterbankMatchesEmbedded) {
 }
 
 TEST(Tables, ComputedGainTableMatchesEmbedded) {
-  const FrontendConfig config = DetectorConfig();
+  const FrontendConfig config = feature_config();
   std::vector<int16_t> table(kPcanGainTableSize, 0);
   PcanComputeGainTable(&config.pcan_gain_control, kEmbeddedPcanInputBits, table.data());
   EXPECT_EQ(table, std::vector<int16_t>(kEmbeddedGainTable,
@@ -55,7 +61,7 @@ TEST(Tables, ComputedGainTableMatchesEmbedded) {
 }
 
 TEST(Tables, DetectorConfigUsesTheEmbeddedTables) {
-  ScopedFrontend frontend(DetectorConfig(), 16000);
+  ScopedFrontend frontend(feature_config(), 16000);
   ASSERT_TRUE(frontend.ok());
   const FrontendState* state = frontend.get();
   EXPECT_EQ(std::vector<int16_t>(state->window.coefficients,
@@ -75,54 +81,68 @@ TEST(Tables, DetectorConfigUsesTheEmbeddedTables) {
   EXPECT_EQ(state->noise_reduction.min_signal_remaining, 819);
 }
 
-}  // namespace
+// Tables as setup_tables.py writes them, case by case.
+struct TableCase {
+  std::string name;
+  size_t window_ms = 0;
+  int channels = 0;
+  float lower = 0, upper = 0;
+  int sample_rate = 0;
+  float pcan_offset = 0;
+  std::map<std::string, std::vector<int64_t>> tables;
+};
 
-namespace {
-
-uint64_t Fnv1a(uint64_t hash, const void* data, size_t bytes) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  for (size_t i = 0; i < bytes; ++i) hash = (hash ^ p[i]) * 1099511628211u;
-  return hash;
+std::vector<TableCase> ReadTableCases() {
+  std::ifstream file(SETUP_TABLES);
+  std::vector<TableCase> cases;
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream in(line);
+    std::string key;
+    in >> key;
+    if (key == "case") {
+      cases.emplace_back();
+      std::getline(in >> std::ws, cases.back().name);
+    } else if (key == "config" && !cases.empty()) {
+      TableCase& c = cases.back();
+      in >> c.window_ms >> c.channels >> c.lower >> c.upper >> c.sample_rate >> c.pcan_offset;
+    } else if (!cases.empty()) {
+      cases.back().tables[key] = ParseInts(line.substr(key.size()));
+    }
+  }
+  return cases;
 }
 
-uint64_t HashTables(const FrontendState& state) {
-  const FilterbankState& bank = state.filterbank;
-  uint64_t hash = 1469598103934665603u;
-  hash = Fnv1a(hash, state.window.coefficients, state.window.size * sizeof(int16_t));
-  hash = Fnv1a(hash, bank.band_starts, (bank.num_channels + 2) * sizeof(int));
-  const size_t weights = (bank.end_index - bank.start_index) * sizeof(int16_t);
-  hash = Fnv1a(hash, bank.weights, weights);
-  hash = Fnv1a(hash, bank.unweights, weights);
-  return Fnv1a(hash, state.pcan_gain_control.gain_lut, kPcanGainTableSize * sizeof(int16_t));
+template <typename T>
+std::vector<int64_t> Values(const T* data, size_t count) {
+  return std::vector<int64_t>(data, data + count);
 }
 
 // Configurations that compute their tables rather than use the embedded
-// ones. The hashes were taken from the x86-64 build; the armhf build must
-// reproduce them, so that features agree across targets here too.
-TEST(Tables, ComputedTablesAgreeAcrossTargets) {
-  const struct {
-    const char* name;
-    size_t window_ms;
-    int channels;
-    float lower, upper;
-    int sample_rate;
-    uint64_t hash;
-  } cases[] = {
-      {"library defaults", 25, 32, 125.0f, 7500.0f, 16000, 13073742031057742698u},
-      {"8 kHz", 30, 40, 125.0f, 3800.0f, 8000, 6861911896231511715u},
-      {"48 kHz", 30, 40, 60.0f, 20000.0f, 48000, 345456165444252703u},
-  };
-  for (const auto& c : cases) {
+// ones, against the tables setup_tables.py derives from the set-up rules
+// without this code. On armhf this also shows that the target's float code
+// and C library compute them as the rules say.
+TEST(Tables, ComputedTablesFollowTheSetUpRules) {
+  const std::vector<TableCase> cases = ReadTableCases();
+  ASSERT_FALSE(cases.empty()) << "no cases in " << SETUP_TABLES;
+  for (const TableCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FrontendConfig config = DetectorConfig();
+    FrontendConfig config = feature_config();
     config.window.size_ms = c.window_ms;
     config.filterbank.num_channels = c.channels;
     config.filterbank.lower_band_limit = c.lower;
     config.filterbank.upper_band_limit = c.upper;
-    config.pcan_gain_control.offset = 70.0f;
+    config.pcan_gain_control.offset = c.pcan_offset;
     ScopedFrontend frontend(config, c.sample_rate);
     ASSERT_TRUE(frontend.ok());
-    EXPECT_EQ(HashTables(*frontend.get()), c.hash);
+    const FrontendState& state = *frontend.get();
+    const FilterbankState& bank = state.filterbank;
+    const size_t bins = static_cast<size_t>(bank.end_index - bank.start_index);
+    EXPECT_EQ(Values(state.window.coefficients, state.window.size), c.tables.at("window"));
+    EXPECT_EQ(Values(bank.band_starts, bank.num_channels + 2), c.tables.at("band_starts"));
+    EXPECT_EQ(Values(bank.weights, bins), c.tables.at("weights"));
+    EXPECT_EQ(Values(bank.unweights, bins), c.tables.at("unweights"));
+    EXPECT_EQ(Values(state.pcan_gain_control.gain_lut, kPcanGainTableSize),
+              c.tables.at("gain"));
   }
 }
 

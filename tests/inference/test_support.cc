@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "inference/micro_mutable_op_resolver.h"
+#include "detector/operators.h"
 
 namespace inference_test {
 
@@ -15,25 +15,11 @@ uint8_t* Align16(uint8_t* p) {
   return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + 15) / 16 * 16);
 }
 
+// The detector's own registration, so that these tests run what it runs.
 const tflite::MicroOpResolver& Resolver() {
-  static tflite::MicroMutableOpResolver<13> resolver;
-  static bool filled = false;
-  if (!filled) {
-    filled = true;
-    resolver.AddCallOnce(tflite::Register_CALL_ONCE());
-    resolver.AddVarHandle(tflite::Register_VAR_HANDLE());
-    resolver.AddReadVariable(tflite::Register_READ_VARIABLE());
-    resolver.AddAssignVariable(tflite::Register_ASSIGN_VARIABLE());
-    resolver.AddReshape(tflite::Register_RESHAPE());
-    resolver.AddConcatenation(tflite::Register_CONCATENATION());
-    resolver.AddStridedSlice(tflite::Register_STRIDED_SLICE());
-    resolver.AddConv2D(tflite::Register_CONV_2D());
-    resolver.AddDepthwiseConv2D(tflite::Register_DEPTHWISE_CONV_2D());
-    resolver.AddSplitV(tflite::Register_SPLIT_V());
-    resolver.AddFullyConnected(tflite::Register_FULLY_CONNECTED());
-    resolver.AddLogistic(tflite::Register_LOGISTIC());
-    resolver.AddQuantize(tflite::Register_QUANTIZE());
-  }
+  static OperatorResolver resolver;
+  static const bool registered = register_operators(resolver);
+  EXPECT_TRUE(registered);
   return resolver;
 }
 
@@ -93,7 +79,8 @@ bool Runtime::Create() {
   tflite::MicroAllocator* allocator =
       tflite::MicroAllocator::Create(arena_, arena_size_, tflite::MemoryPlannerType::kGreedy);
   if (allocator == nullptr) return false;
-  tflite::MicroResourceVariables* variables = tflite::MicroResourceVariables::Create(allocator, 20);
+  tflite::MicroResourceVariables* variables =
+      tflite::MicroResourceVariables::Create(allocator, kMaxResourceVariables);
   if (variables == nullptr) return false;
   interpreter_.emplace(tflite::GetModel(model_bytes_), Resolver(), allocator, variables);
   return true;

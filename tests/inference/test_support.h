@@ -8,21 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "detector/model_memory.h"
 #include "inference/micro_interpreter.h"
 
 namespace inference_test {
-
-constexpr size_t kArenaSize = 65536;
 
 std::vector<uint8_t> ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 std::vector<uint8_t> FromHex(const std::string& hex);
 
-// A model in a 16-byte aligned buffer of its own, with an interpreter over a
-// 64 KiB arena and 20 resource variables, registered as the detector does.
+// A model in a 16-byte aligned buffer of its own, with an interpreter set up
+// as the detector's: its arena size, resource variables and operators.
 class Runtime {
  public:
-  explicit Runtime(const std::vector<uint8_t>& file, size_t arena_size = kArenaSize);
+  explicit Runtime(const std::vector<uint8_t>& file, size_t arena_size = kTensorArenaSize);
 
   bool Verify() const;
   const tflite::Model* model() const { return tflite::GetModel(model_bytes_); }
