@@ -14,18 +14,18 @@ namespace tflite {
 
 namespace {
 
-// Planner bookkeeping of the original runtime, for the same verdict on
-// whether a model fits: per subgraph, per tensor, per planned buffer.
-constexpr size_t kPlanPerSubgraphBytes = 8;
-constexpr size_t kPlanPerTensorBytes = 32;
-constexpr size_t kPlanPerBufferBytes = 40;
-
 struct TensorLifetime {
   int first;
   int last;
 };
-static_assert(sizeof(TensorLifetime) <= kPlanPerTensorBytes, "lifetime record too large");
-static_assert(sizeof(PlannerBuffer) + sizeof(int) <= kPlanPerBufferBytes, "buffer too large");
+
+// Planner bookkeeping at the original runtime's sizes, for the same verdict
+// on whether a model fits: per subgraph, per tensor, per planned buffer.
+constexpr size_t kPlanPerSubgraphBytes = RecordBytes<sizeof(int), 8, 4>();
+constexpr size_t kPlanPerTensorBytes =
+    RecordBytes<sizeof(TensorLifetime) + sizeof(int), 32, 24>();
+constexpr size_t kPlanPerBufferBytes =
+    RecordBytes<sizeof(PlannerBuffer) + sizeof(int), 40, 40>();
 
 constexpr char kOfflinePlanName[] = "OfflineMemoryAllocation";
 // Lifetime end of buffers that must never share memory with others.
@@ -37,7 +37,6 @@ struct LifetimeWalk {
   const Model* model;
   const TfLiteContext* context;
   const int* tensor_base;  // index of each subgraph's first tensor
-  int* walking;            // per subgraph: inside its walk
   TensorLifetime* lifetimes;
   int scope;
 };
@@ -59,13 +58,13 @@ void MarkOutputs(LifetimeWalk& w, int s, const TfLiteIntArray* list) {
   }
 }
 
-// False (after a message) when the subgraphs call each other in a cycle.
-bool WalkSubgraph(LifetimeWalk& w, int s) {
-  if (w.walking[s]) {
+// False (after a message) when the subgraphs call each other in a cycle:
+// a chain of calls longer than the number of subgraphs repeats one.
+bool WalkSubgraph(LifetimeWalk& w, int s, int depth) {
+  if (depth > w.context->subgraph_count) {
     MicroPrintf("Subgraph %d calls itself", s);
     return false;
   }
-  w.walking[s] = 1;
   const SubGraph* subgraph = w.model->subgraphs()->Get(s);
   MarkOutputs(w, s, AsIntArray(subgraph->inputs()));  // start here unless produced earlier
   const unsigned op_count = OperatorCount(subgraph);
@@ -83,7 +82,7 @@ bool WalkSubgraph(LifetimeWalk& w, int s) {
           static_cast<const CallOnceOptionsData*>(node.node.builtin_data)->init_subgraph_index;
       if (called >= 0 && called < w.context->subgraph_count) {
         ++w.scope;
-        if (!WalkSubgraph(w, called)) return false;
+        if (!WalkSubgraph(w, called, depth + 1)) return false;
       }
     }
     MarkInputs(w, s, node.node.inputs);
@@ -93,7 +92,6 @@ bool WalkSubgraph(LifetimeWalk& w, int s) {
     }
   }
   MarkOutputs(w, s, AsIntArray(subgraph->outputs()));
-  w.walking[s] = 0;
   return true;
 }
 
@@ -154,24 +152,25 @@ TfLiteStatus PlanMemory(TfLiteContext* context) {
     total_tensors += static_cast<int>(subgraphs->Get(s)->tensors()->size());
   }
 
-  // Bookkeeping in temp memory: per subgraph its first tensor index and a
-  // walk flag, per tensor its lifetime.
-  const size_t info_bytes =
-      RecordBytes(2 * sizeof(int), kPlanPerSubgraphBytes) * subgraph_count +
-      RecordBytes(sizeof(TensorLifetime) + sizeof(int), kPlanPerTensorBytes) * total_tensors;
-  auto* info = static_cast<uint8_t*>(allocator->AllocateTemp(info_bytes, 16));
-  if (info == nullptr) {
-    MicroPrintf("Failed to allocate memory for memory planning, %d bytes required",
-                static_cast<int>(info_bytes));
-    return kTfLiteError;
+  // Bookkeeping in temp memory, in two blocks as in the original runtime:
+  // per subgraph its first tensor index; per tensor its lifetime and
+  // planned buffer.
+  const size_t block_bytes[2] = {kPlanPerSubgraphBytes * subgraph_count,
+                                 kPlanPerTensorBytes * total_tensors};
+  void* blocks[2] = {nullptr, nullptr};
+  for (int b = 0; b < 2; ++b) {
+    blocks[b] = allocator->AllocateTemp(block_bytes[b], kRecordAlignment);
+    if (blocks[b] == nullptr) {
+      MicroPrintf("Failed to allocate memory for memory planning, %d bytes required",
+                  static_cast<int>(block_bytes[b]));
+      return kTfLiteError;
+    }
   }
-  int* tensor_base = reinterpret_cast<int*>(info);
-  int* walking = tensor_base + subgraph_count;
-  TensorLifetime* lifetimes = reinterpret_cast<TensorLifetime*>(walking + subgraph_count);
+  int* tensor_base = static_cast<int*>(blocks[0]);
+  TensorLifetime* lifetimes = static_cast<TensorLifetime*>(blocks[1]);
   int* buffer_of = reinterpret_cast<int*>(lifetimes + total_tensors);  // planned index or -1
   for (int s = 0, base = 0; s < subgraph_count; ++s) {
     tensor_base[s] = base;
-    walking[s] = 0;
     base += static_cast<int>(subgraphs->Get(s)->tensors()->size());
   }
   for (int t = 0; t < total_tensors; ++t) lifetimes[t] = TensorLifetime{-1, -1};
@@ -243,17 +242,21 @@ TfLiteStatus PlanMemory(TfLiteContext* context) {
     }
   }
 
-  const size_t buffer_bytes = RecordBytes(sizeof(PlannerBuffer) + sizeof(int), kPlanPerBufferBytes);
-  const size_t capacity = allocator->AvailableTemp(16) / buffer_bytes;
+  // The planner works in the 16-aligned room left between the bookkeeping
+  // and the tail.
+  const size_t capacity = allocator->AvailableTemp(16) / kPlanPerBufferBytes;
   if (static_cast<size_t>(planned) > capacity) {
+    // Its working area has taken every free byte, up to the tail.
+    allocator->AllocateTemp(allocator->AvailableTemp(1), 1);
     MicroPrintf("Too many buffers (max is %d)", static_cast<int>(capacity));
     return kTfLiteError;
   }
-  auto* buffers = static_cast<PlannerBuffer*>(allocator->AllocateTemp(buffer_bytes * planned, 16));
+  auto* buffers =
+      static_cast<PlannerBuffer*>(allocator->AllocateTemp(kPlanPerBufferBytes * planned, 16));
   int* order = reinterpret_cast<int*>(buffers + planned);
 
-  LifetimeWalk walk{model, context, tensor_base, walking, lifetimes, 0};
-  if (!WalkSubgraph(walk, 0)) return kTfLiteError;
+  LifetimeWalk walk{model, context, tensor_base, lifetimes, 0};
+  if (!WalkSubgraph(walk, 0, 1)) return kTfLiteError;
   for (int s = 0; s < subgraph_count; ++s) {
     const auto* tensors = subgraphs->Get(s)->tensors();
     for (unsigned t = 0; t < tensors->size(); ++t) {

@@ -17,10 +17,10 @@ uintptr_t AlignDown(uintptr_t value, size_t alignment) { return value / alignmen
 uintptr_t Address(const uint8_t* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
 constexpr size_t kArenaAlignment = 16;
-// The original runtime keeps three 72-byte objects here: the arena
-// allocator, the planner and the model allocator.
-constexpr size_t kAllocatorBytes = RecordBytes(sizeof(MicroAllocator), 3 * 72);
-static_assert(sizeof(MicroAllocator) <= 3 * 72, "allocator record too large");
+// The original runtime keeps three objects here: the arena allocator, the
+// planner and the model allocator.
+constexpr size_t kAllocatorBytes =
+    RecordBytes<sizeof(MicroAllocator), 72 + 72 + 72, 36 + 44 + 36>();
 
 // Takes `bytes` below `tail` with the given alignment; 0 when the result
 // would fall below `floor`. `missing` is set for the message.
@@ -62,7 +62,7 @@ MicroAllocator* MicroAllocator::Create(uint8_t* tensor_arena, size_t arena_size,
   }
   const uintptr_t end = raw + arena_size;
   size_t missing = 0;
-  const uintptr_t self = TakeBelow(end, start, kAllocatorBytes, 8, &missing);
+  const uintptr_t self = TakeBelow(end, start, kAllocatorBytes, kRecordAlignment, &missing);
   if (self == 0) {
     PrintTailFailure(kAllocatorBytes, missing);
     return nullptr;
@@ -90,8 +90,9 @@ void* MicroAllocator::AllocatePersistent(size_t bytes, size_t alignment) {
 }
 
 size_t MicroAllocator::AvailableTemp(size_t alignment) const {
-  const uintptr_t aligned = AlignUp(Address(temp_end_), alignment);
-  return aligned > Address(tail_) ? 0 : Address(tail_) - aligned;
+  const uintptr_t low = AlignUp(Address(temp_end_), alignment);
+  const uintptr_t high = AlignDown(Address(tail_), alignment);
+  return low > high ? 0 : high - low;
 }
 
 void* MicroAllocator::AllocateTemp(size_t bytes, size_t alignment) {

@@ -8,13 +8,21 @@ namespace tflite {
 
 enum class MemoryPlannerType { kGreedy };
 
-// Bytes taken in the arena for a bookkeeping record. 64-bit builds take the
-// sizes of the original runtime's records, so that arena figures (and the
-// verdict on whether a model fits) are the same; other builds take the
-// record's own size, which is never larger.
-constexpr size_t RecordBytes(size_t native_bytes, size_t bytes_on_64_bit) {
-  return sizeof(void*) == 8 ? bytes_on_64_bit : native_bytes;
+// Bytes taken in the arena for a bookkeeping record: the size of the
+// original runtime's record on a 64-bit and on a 32-bit build, so that arena
+// figures (and the verdict on whether a model fits) are the same on both.
+// `own_bytes`, what this runtime keeps there, must fit in it.
+template <size_t own_bytes, size_t bytes_on_64_bit, size_t bytes_on_32_bit>
+constexpr size_t RecordBytes() {
+  static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "only 64-bit and 32-bit builds");
+  constexpr size_t bytes = sizeof(void*) == 8 ? bytes_on_64_bit : bytes_on_32_bit;
+  static_assert(own_bytes <= bytes, "record larger than the arena bytes it stands for");
+  return bytes;
 }
+
+// The original runtime aligns its bookkeeping records as pointers: to 8
+// bytes on 64-bit builds, to 4 on 32-bit ones.
+constexpr size_t kRecordAlignment = alignof(void*);
 
 // Owns one caller-supplied arena, carved into three regions:
 //   head: from the start up; the memory plan of the non-persistent tensors;
@@ -29,6 +37,8 @@ class MicroAllocator {
 
   // max(head end, temp end) - start + (end - tail).
   size_t used_bytes() const;
+  // The tail's part of it: end - tail.
+  size_t tail_bytes() const { return static_cast<size_t>(end_ - tail_); }
 
   // Null (after a message) when the tail would cross the head or temp.
   void* AllocatePersistent(size_t bytes, size_t alignment);
@@ -39,7 +49,8 @@ class MicroAllocator {
   bool ResizeHead(size_t bytes);
 
   uint8_t* head_start() const { return start_; }
-  // Free bytes for a temp allocation aligned to `alignment`.
+  // Free bytes between the temp end and the tail, both rounded inwards to
+  // `alignment`.
   size_t AvailableTemp(size_t alignment) const;
 
   // Set while a model allocation has started and not finished planning.

@@ -12,10 +12,8 @@ namespace tflite {
 
 namespace {
 
-constexpr size_t kViewBytes = RecordBytes(sizeof(TfLiteTensor), 64);
-constexpr size_t kQuantizationBytes = RecordBytes(sizeof(TfLiteAffineQuantization), 24);
-static_assert(sizeof(TfLiteTensor) <= 64, "tensor view too large");
-static_assert(sizeof(TfLiteAffineQuantization) <= 24, "quantization record too large");
+constexpr size_t kViewBytes = RecordBytes<sizeof(TfLiteTensor), 64, 40>();
+constexpr size_t kQuantizationBytes = RecordBytes<sizeof(TfLiteAffineQuantization), 24, 12>();
 
 void* Take(MicroAllocator* allocator, bool persistent, size_t bytes, size_t alignment) {
   return persistent ? allocator->AllocatePersistent(bytes, alignment)

@@ -16,18 +16,17 @@ namespace tflite {
 
 namespace {
 
-// Arena records, at the original runtime's 64-bit sizes (see RecordBytes).
-constexpr size_t kOptionAllocatorBytes = RecordBytes(2 * sizeof(void*), 16);
-constexpr size_t kSubgraphBytes = RecordBytes(sizeof(SubgraphAllocations), 16);
-constexpr size_t kEvalTensorBytes = RecordBytes(sizeof(TfLiteEvalTensor), 24);
-constexpr size_t kNodeBytes = RecordBytes(sizeof(NodeAndRegistration), 64);
-static_assert(sizeof(SubgraphAllocations) <= 16, "subgraph record too large");
-static_assert(sizeof(TfLiteEvalTensor) <= 24, "tensor record too large");
-static_assert(sizeof(NodeAndRegistration) <= 64, "node record too large");
+// Arena records, at the original runtime's sizes (see RecordBytes).
+constexpr size_t kOptionAllocatorBytes = RecordBytes<2 * sizeof(void*), 16, 8>();
+constexpr size_t kSubgraphBytes = RecordBytes<sizeof(SubgraphAllocations), 16, 8>();
+constexpr size_t kEvalTensorBytes = RecordBytes<sizeof(TfLiteEvalTensor), 24, 12>();
+constexpr size_t kNodeBytes = RecordBytes<sizeof(NodeAndRegistration), 64, 32>();
+constexpr size_t kViewPointerBytes = RecordBytes<sizeof(TfLiteTensor*), 8, 4>();
 
 // The head block the original runtime keeps for scratch-buffer requests:
-// 16 bytes for each of 12 requests. No kernel here requests scratch memory.
-constexpr size_t kRequestBlockBytes = 16 * 12;
+// room for 12 requests. No kernel here requests scratch memory, so nothing
+// of ours is kept there.
+constexpr size_t kRequestBlockBytes = 12 * RecordBytes<0, 16, 12>();
 // Largest tensor accepted: keeps every size and product in range.
 constexpr int64_t kMaxTensorBytes = int64_t{1} << 30;
 
@@ -159,11 +158,13 @@ TfLiteStatus MicroInterpreter::StartAllocation() {
     MicroPrintf("The model has no subgraph");
     return fail();
   }
-  if (allocator_->AllocatePersistent(kOptionAllocatorBytes, 8) == nullptr) return fail();
+  if (allocator_->AllocatePersistent(kOptionAllocatorBytes, kRecordAlignment) == nullptr) {
+    return fail();
+  }
   if (!allocator_->ResizeHead(kRequestBlockBytes)) return fail();
 
   const int count = static_cast<int>(subgraphs->size());
-  void* records = allocator_->AllocatePersistent(kSubgraphBytes * count, 8);
+  void* records = allocator_->AllocatePersistent(kSubgraphBytes * count, kRecordAlignment);
   if (records == nullptr) {
     MicroPrintf("Failed to allocate memory for model metadata.");
     return fail();
@@ -183,7 +184,7 @@ TfLiteStatus MicroInterpreter::StartAllocation() {
     }
     const int tensor_count = static_cast<int>(tensors->size());
     const size_t bytes = kEvalTensorBytes * tensor_count;
-    void* memory = allocator_->AllocatePersistent(bytes, 8);
+    void* memory = allocator_->AllocatePersistent(bytes, kRecordAlignment);
     if (memory == nullptr) {
       MicroPrintf("Failed to allocate memory for context->eval_tensors, %d bytes required",
                   static_cast<int>(bytes));
@@ -250,7 +251,7 @@ TfLiteStatus MicroInterpreter::StartAllocation() {
   }
   for (int s = 0; s < count; ++s) {
     const size_t bytes = kNodeBytes * OperatorCount(subgraphs->Get(s));
-    void* memory = allocator_->AllocatePersistent(bytes, 8);
+    void* memory = allocator_->AllocatePersistent(bytes, kRecordAlignment);
     if (memory == nullptr) {
       MicroPrintf("Failed to allocate memory for node_and_registrations.");
       return fail();
@@ -395,7 +396,7 @@ TfLiteStatus MicroInterpreter::CreateIoViews() {
                                     AsIntArray(main_graph->outputs())};
   for (int k = 0; k < 2; ++k) {
     const int count = lists[k]->size;
-    const size_t bytes = RecordBytes(sizeof(TfLiteTensor*), 8) * count;
+    const size_t bytes = kViewPointerBytes * count;
     void* memory = allocator_->AllocatePersistent(bytes, 16);
     if (memory == nullptr) {
       MicroPrintf("Failed to allocate memory for context->%s_tensors_, %d bytes required", kinds[k],

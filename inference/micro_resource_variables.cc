@@ -10,11 +10,9 @@
 namespace tflite {
 
 struct ResourceVariableSizes {
-  static constexpr size_t kTableBytes = RecordBytes(sizeof(MicroResourceVariables), 16);
+  static constexpr size_t kTableBytes = RecordBytes<sizeof(MicroResourceVariables), 16, 12>();
   static constexpr size_t kVariableBytes =
-      RecordBytes(sizeof(MicroResourceVariables::Variable), 40);
-  static_assert(sizeof(MicroResourceVariables) <= 16, "table record too large");
-  static_assert(sizeof(MicroResourceVariables::Variable) <= 40, "variable record too large");
+      RecordBytes<sizeof(MicroResourceVariables::Variable), 40, 20>();
 };
 
 namespace {

@@ -25,10 +25,11 @@ int ConvertActivation(int schema_activation) {
   return schema_activation >= 0 && schema_activation <= 5 ? schema_activation : 0;
 }
 
-template <typename T>
-T* AllocateOptions(MicroAllocator* allocator, size_t bytes_on_64_bit) {
-  static_assert(sizeof(T) <= 36, "options record too large");
-  void* memory = allocator->AllocatePersistent(RecordBytes(sizeof(T), bytes_on_64_bit), alignof(T));
+// The original runtime's option block sizes (see RecordBytes).
+template <typename T, size_t bytes_on_64_bit, size_t bytes_on_32_bit>
+T* AllocateOptions(MicroAllocator* allocator) {
+  void* memory = allocator->AllocatePersistent(
+      RecordBytes<sizeof(T), bytes_on_64_bit, bytes_on_32_bit>(), alignof(T));
   return memory == nullptr ? nullptr : new (memory) T();
 }
 
@@ -38,7 +39,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
   *data = nullptr;
   switch (code) {
     case kBuiltinConv2D: {
-      auto* params = AllocateOptions<Conv2DOptionsData>(allocator, 28);
+      auto* params = AllocateOptions<Conv2DOptionsData, 28, 28>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_Conv2DOptions()) {
         params->padding = ConvertPadding(o->padding());
@@ -55,7 +56,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinDepthwiseConv2D: {
-      auto* params = AllocateOptions<DepthwiseConv2DOptionsData>(allocator, 28);
+      auto* params = AllocateOptions<DepthwiseConv2DOptionsData, 28, 28>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_DepthwiseConv2DOptions()) {
         params->padding = ConvertPadding(o->padding());
@@ -70,7 +71,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinFullyConnected: {
-      auto* params = AllocateOptions<FullyConnectedOptionsData>(allocator, 16);
+      auto* params = AllocateOptions<FullyConnectedOptionsData, 16, 16>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_FullyConnectedOptions()) {
         params->activation = ConvertActivation(o->fused_activation_function());
@@ -90,7 +91,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinReshape: {
-      auto* params = AllocateOptions<ReshapeOptionsData>(allocator, 36);
+      auto* params = AllocateOptions<ReshapeOptionsData, 36, 36>(allocator);
       if (params == nullptr) return kTfLiteError;
       const auto* o = op->builtin_options_as_ReshapeOptions();
       if (o != nullptr && o->new_shape() != nullptr) {
@@ -106,7 +107,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinConcatenation: {
-      auto* params = AllocateOptions<ConcatenationOptionsData>(allocator, 8);
+      auto* params = AllocateOptions<ConcatenationOptionsData, 8, 8>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_ConcatenationOptions()) {
         params->axis = o->axis();
@@ -116,7 +117,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinStridedSlice: {
-      auto* params = AllocateOptions<StridedSliceOptionsData>(allocator, 24);
+      auto* params = AllocateOptions<StridedSliceOptionsData, 24, 24>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_StridedSliceOptions()) {
         params->begin_mask = o->begin_mask();
@@ -130,7 +131,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinSplitV: {
-      auto* params = AllocateOptions<SplitVOptionsData>(allocator, 4);
+      auto* params = AllocateOptions<SplitVOptionsData, 4, 4>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_SplitVOptions()) {
         params->num_splits = o->num_splits();
@@ -139,7 +140,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinCallOnce: {
-      auto* params = AllocateOptions<CallOnceOptionsData>(allocator, 4);
+      auto* params = AllocateOptions<CallOnceOptionsData, 4, 4>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_CallOnceOptions()) {
         params->init_subgraph_index = o->init_subgraph_index();
@@ -148,7 +149,7 @@ TfLiteStatus ParseOptions(const Operator* op, int code, MicroAllocator* allocato
       return kTfLiteOk;
     }
     case kBuiltinVarHandle: {
-      auto* params = AllocateOptions<VarHandleOptionsData>(allocator, 16);
+      auto* params = AllocateOptions<VarHandleOptionsData, 16, 8>(allocator);
       if (params == nullptr) return kTfLiteError;
       if (const auto* o = op->builtin_options_as_VarHandleOptions()) {
         params->container = o->container() ? o->container()->c_str() : nullptr;

@@ -12,10 +12,9 @@ struct CallOnceData {
   int init_subgraph_index;
   bool has_run;
 };
-static_assert(sizeof(CallOnceData) <= 8, "state too large");
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(CallOnceData), 8));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(CallOnceData), 8, 8>());
 }
 
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {

@@ -19,8 +19,7 @@ struct ConcatenationData {
 };
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  static_assert(sizeof(ConcatenationData) <= 40, "state too large");
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(ConcatenationData), 40));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(ConcatenationData), 40, 24>());
 }
 
 bool SupportedType(TfLiteType type) {

@@ -43,8 +43,7 @@ TfLiteStatus ConvOperands(TfLiteContext* context, TfLiteNode* node, const TfLite
 }
 
 void* ConvInit(TfLiteContext* context, const char*, size_t) {
-  static_assert(sizeof(ConvData) <= 72, "state too large");
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(ConvData), 72));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(ConvData), 72, 56>());
 }
 
 bool ConvBias(TfLiteContext* context, TfLiteNode* node, int channels, const int32_t** bias) {

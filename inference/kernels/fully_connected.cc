@@ -18,8 +18,7 @@ struct FullyConnectedData {
 };
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  static_assert(sizeof(FullyConnectedData) <= 64, "state too large");
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(FullyConnectedData), 64));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(FullyConnectedData), 64, 48>());
 }
 
 int LastDim(const TfLiteIntArray& dims) { return dims.size > 0 ? dims.data[dims.size - 1] : 1; }

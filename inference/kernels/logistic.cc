@@ -9,8 +9,7 @@ namespace tflite {
 namespace {
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  static_assert(sizeof(arith::LogisticParams) <= 16, "state too large");
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(arith::LogisticParams), 16));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(arith::LogisticParams), 16, 16>());
 }
 
 // The int8 output scale is taken to be 1/256 and is not checked.

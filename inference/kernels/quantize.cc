@@ -14,8 +14,7 @@ struct QuantizeData {
 };
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  static_assert(sizeof(QuantizeData) <= 32, "state too large");
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(QuantizeData), 32));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(QuantizeData), 32, 32>());
 }
 
 bool IsInteger(TfLiteType type) {

@@ -14,8 +14,8 @@ namespace {
 constexpr int kMaxInputRank = 4;
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  static_assert(sizeof(arith::StridedSliceParams) <= 84, "state too large");
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(arith::StridedSliceParams), 84));
+  return AllocatePersistentBuffer(context,
+                                  RecordBytes<sizeof(arith::StridedSliceParams), 84, 84>());
 }
 
 // Reads `count` int32 values of a constant index tensor; false when it

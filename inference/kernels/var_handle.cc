@@ -15,7 +15,7 @@ struct VarHandleData {
 };
 
 void* Init(TfLiteContext* context, const char*, size_t) {
-  return AllocatePersistentBuffer(context, RecordBytes(sizeof(VarHandleData), 4));
+  return AllocatePersistentBuffer(context, RecordBytes<sizeof(VarHandleData), 4, 4>());
 }
 
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
