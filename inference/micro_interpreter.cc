@@ -361,7 +361,8 @@ TfLiteStatus MicroInterpreter::PrepareOperators() {
       if (node.registration->prepare != nullptr) {
         status = node.registration->prepare(&context_, &node.node);
       }
-      allocator_->ResetTemp();
+      // The temp views of a prepare that fails stay counted, as in the
+      // original runtime's figures after a failure.
       if (status != kTfLiteOk) {
         MicroPrintf("Node %s (number %u) failed to prepare with status %d", NodeName(node), i,
                     status);
@@ -382,6 +383,7 @@ TfLiteStatus MicroInterpreter::PrepareOperators() {
           }
         }
       }
+      allocator_->ResetTemp();
     }
   }
   context_.current_subgraph = 0;

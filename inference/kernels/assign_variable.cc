@@ -12,7 +12,9 @@ namespace {
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   KERNEL_ENSURE_EQ(NumInputs(node), 2);
   KERNEL_ENSURE_EQ(NumOutputs(node), 0);
-  const TfLiteTensor* id = GetInput(context, node, 0);
+  // Only the value gets a temp view, as in the original runtime, whose temp
+  // use decides whether a model fits.
+  const TfLiteEvalTensor* id = GetEvalInput(context, node, 0);
   KERNEL_ENSURE(id != nullptr);
   KERNEL_ENSURE(id->type == kTfLiteResource || id->type == kTfLiteInt32);
   KERNEL_ENSURE_EQ(ElementCount(*id->dims), 1);

@@ -44,9 +44,11 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   const int num_inputs = NumInputs(node);
   KERNEL_ENSURE(num_inputs <= kMaxInputs);
 
+  // Input 0 gets a second view here, as in the original runtime, whose
+  // temp use decides whether a model fits.
   const TfLiteTensor* inputs[kMaxInputs];
   for (int i = 0; i < num_inputs; ++i) {
-    const TfLiteTensor* input = i == 0 ? input0 : GetInput(context, node, i);
+    const TfLiteTensor* input = GetInput(context, node, i);
     KERNEL_ENSURE(input != nullptr);
     inputs[i] = input;
     KERNEL_ENSURE_TYPES_EQ(input->type, type);

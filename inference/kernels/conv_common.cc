@@ -85,6 +85,16 @@ TfLiteStatus ConvPrepareCommon(TfLiteContext* context, TfLiteNode* node, const T
   data->shifts = static_cast<int*>(
       AllocatePersistentBuffer(context, sizeof(int) * static_cast<size_t>(channels)));
   KERNEL_ENSURE(data->multipliers != nullptr && data->shifts != nullptr);
+  // The original runtime takes its views of the operands once more after the
+  // two arrays, the bias's too; their temp use decides whether a model fits.
+  // A bias view that finds no room is let go, as there.
+  input = GetInput(context, node, 0);
+  KERNEL_ENSURE(input != nullptr);
+  filter = GetInput(context, node, 1);
+  KERNEL_ENSURE(filter != nullptr);
+  GetInput(context, node, 2);
+  output = GetOutput(context, node, 0);
+  KERNEL_ENSURE(output != nullptr);
 
   const bool quantized = input->type == kTfLiteInt8 || input->type == kTfLiteInt16;
   if (quantized) {

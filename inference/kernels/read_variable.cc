@@ -12,9 +12,11 @@ namespace {
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   KERNEL_ENSURE_EQ(NumInputs(node), 1);
   KERNEL_ENSURE_EQ(NumOutputs(node), 1);
+  // One temp view, as in the original runtime, whose temp use decides
+  // whether a model fits.
   const TfLiteTensor* id = GetInput(context, node, 0);
   KERNEL_ENSURE(id != nullptr);
-  KERNEL_ENSURE(GetOutput(context, node, 0) != nullptr);
+  KERNEL_ENSURE(GetEvalOutput(context, node, 0) != nullptr);
   KERNEL_ENSURE_TYPES_EQ(id->type, kTfLiteResource);
   KERNEL_ENSURE_EQ(ElementCount(*id->dims), 1);
   return kTfLiteOk;

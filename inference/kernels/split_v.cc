@@ -26,8 +26,10 @@ bool ReadAxis(const void* data, size_t bytes, int rank, int* axis) {
 // size_splits input and num_splits are not consulted.
 TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
   KERNEL_ENSURE_EQ(NumInputs(node), 3);
-  const TfLiteTensor* input = GetInput(context, node, 0);
+  // Only the axis gets a temp view, as in the original runtime, whose temp
+  // use decides whether a model fits; the rest is read from the records.
   const TfLiteTensor* axis_tensor = GetInput(context, node, 2);
+  const TfLiteEvalTensor* input = GetEvalInput(context, node, 0);
   KERNEL_ENSURE(input != nullptr);
   KERNEL_ENSURE(axis_tensor != nullptr);
   KERNEL_ENSURE_MSG(IsConstantTensor(axis_tensor), "Non-constant >axis< tensor is not supported");
@@ -36,15 +38,15 @@ TfLiteStatus Prepare(TfLiteContext* context, TfLiteNode* node) {
 
   // The axis itself is checked at invoke; with a valid one the outputs must
   // tile the input exactly, or the copies would leave the tensors.
-  const int rank = NumDimensions(input);
+  const int rank = input->dims->size;
   int axis = 0;
   if (!ReadAxis(axis_tensor->data.data, axis_tensor->bytes, rank, &axis)) return kTfLiteOk;
   int64_t axis_sum = 0;
   for (int j = 0; j < num_outputs; ++j) {
-    const TfLiteTensor* output = GetOutput(context, node, j);
+    const TfLiteEvalTensor* output = GetEvalOutput(context, node, j);
     KERNEL_ENSURE(output != nullptr);
     KERNEL_ENSURE_TYPES_EQ(output->type, input->type);
-    KERNEL_ENSURE_EQ(NumDimensions(output), rank);
+    KERNEL_ENSURE_EQ(output->dims->size, rank);
     for (int d = 0; d < rank; ++d) {
       if (d != axis) KERNEL_ENSURE_EQ(output->dims->data[d], input->dims->data[d]);
     }
