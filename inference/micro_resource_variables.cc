@@ -32,8 +32,10 @@ MicroResourceVariables* MicroResourceVariables::Create(MicroAllocator* allocator
   if (self == nullptr) return nullptr;
   void* table = allocator->AllocatePersistent(
       ResourceVariableSizes::kVariableBytes * static_cast<size_t>(num_variables), 16);
-  if (table == nullptr) return nullptr;
-  return new (self) MicroResourceVariables(static_cast<Variable*>(table), num_variables);
+  // Without room for the entries the original runtime carries on with none,
+  // after the message: models without variables still load.
+  return new (self) MicroResourceVariables(static_cast<Variable*>(table),
+                                           table == nullptr ? 0 : num_variables);
 }
 
 int MicroResourceVariables::CreateIdIfNoneFound(const char* container, const char* shared_name) {

@@ -15,7 +15,8 @@ class MicroAllocator;
 // storage is sized by the first ASSIGN_VARIABLE prepared for them.
 class MicroResourceVariables {
  public:
-  // Null (after a message) when the arena cannot hold the table.
+  // Null (after a message) when the arena cannot hold the table itself; a
+  // table without room for its entries (also after a message) holds none.
   static MicroResourceVariables* Create(MicroAllocator* allocator, int num_variables);
 
   // The id of the variable so named, created if new; -1 (after a message)
