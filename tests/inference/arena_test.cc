@@ -17,14 +17,27 @@ namespace {
 
 alignas(16) uint8_t arena[4096];
 
+// What the original runtime keeps in the tail from the start: its arena
+// allocator, planner and model allocator, 72 + 72 + 72 bytes aligned to 8
+// on a 64-bit build, 36 + 44 + 36 aligned to 4 on a 32-bit one. These are
+// the sizes of its structs, measured there and given by the arena design;
+// nothing here can derive them, so they are stated as figures.
+constexpr bool k64Bit = sizeof(void*) == 8;
+constexpr size_t kCreateBytes = k64Bit ? 72 + 72 + 72 : 36 + 44 + 36;
+constexpr size_t kCreateAlignment = k64Bit ? 8 : 4;
+// The resource variables' table: its own record, then 40 / 20 bytes per
+// entry, each 16-aligned.
+constexpr size_t kVariablesRecordBytes = k64Bit ? 16 : 12;
+constexpr size_t kVariableEntryBytes = k64Bit ? 40 : 20;
+
 TEST(Allocator, CreateAlignsTheStartAndTakesItsRecordFromTheTail) {
   // The start is aligned up; the end stays where it is.
   tflite::MicroAllocator* a =
       tflite::MicroAllocator::Create(arena + 3, 1000, tflite::MemoryPlannerType::kGreedy);
   ASSERT_NE(a, nullptr);
-  const size_t record = sizeof(void*) == 8 ? 216 : sizeof(tflite::MicroAllocator);
   const uintptr_t end = reinterpret_cast<uintptr_t>(arena + 3 + 1000);
-  EXPECT_EQ(a->used_bytes(), end - (end - record) / 8 * 8);
+  EXPECT_EQ(a->used_bytes(), end - (end - kCreateBytes) / kCreateAlignment * kCreateAlignment);
+  EXPECT_EQ(a->tail_bytes(), a->used_bytes());
   EXPECT_EQ(a->head_start(), arena + 16);
 }
 
@@ -76,12 +89,36 @@ TEST(Allocator, TooSmallArenasGiveNullNotACrash) {
               nullptr);
     EXPECT_EQ(tflite::MicroAllocator::Create(nullptr, 4096, tflite::MemoryPlannerType::kGreedy),
               nullptr);
-    // Room for the allocator, not for 20 variables.
-    tflite::MicroAllocator* a =
-        tflite::MicroAllocator::Create(arena, 400, tflite::MemoryPlannerType::kGreedy);
+    // Room for the allocator and 8 bytes: not for the variables' table record.
+    tflite::MicroAllocator* a = tflite::MicroAllocator::Create(arena, kCreateBytes + 8,
+                                                               tflite::MemoryPlannerType::kGreedy);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(tflite::MicroResourceVariables::Create(a, 20), nullptr);
   });
+}
+
+TEST(ResourceVariables, WithoutRoomForItsEntriesATableHoldsNone) {
+  // Room for the table's record, not for its 20 entries.
+  const size_t size = 16 * 4 + 20 * kVariableEntryBytes;
+  tflite::MicroAllocator* a =
+      tflite::MicroAllocator::Create(arena, size, tflite::MemoryPlannerType::kGreedy);
+  ASSERT_NE(a, nullptr);
+  const size_t free_bytes = size - a->used_bytes();
+  ASSERT_GE(free_bytes, kVariablesRecordBytes);
+  const size_t after_record = (free_bytes - kVariablesRecordBytes) / 16 * 16;
+  tflite::MicroResourceVariables* v = nullptr;
+  std::vector<std::string> log =
+      StderrLines([&] { v = tflite::MicroResourceVariables::Create(a, 20); });
+  ASSERT_NE(v, nullptr);
+  const size_t requested = 20 * kVariableEntryBytes;
+  EXPECT_EQ(log, std::vector<std::string>{
+                     "Failed to allocate tail memory. Requested: " + std::to_string(requested) +
+                     ", available " + std::to_string(after_record) +
+                     ", missing: " + std::to_string(requested - after_record)});
+  EXPECT_EQ(a->used_bytes(), size - after_record);
+  log = StderrLines([&] { EXPECT_EQ(v->CreateIdIfNoneFound(nullptr, "a"), -1); });
+  EXPECT_EQ(log, std::vector<std::string>{"Failed to allocate resource variable. Maximum "
+                                          "resource variable count (0) reached."});
 }
 
 TEST(ResourceVariables, NamesCapacityAndStorage) {

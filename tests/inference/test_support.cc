@@ -76,13 +76,13 @@ bool Runtime::Verify() const {
 }
 
 bool Runtime::Create() {
-  tflite::MicroAllocator* allocator =
+  allocator_ =
       tflite::MicroAllocator::Create(arena_, arena_size_, tflite::MemoryPlannerType::kGreedy);
-  if (allocator == nullptr) return false;
+  if (allocator_ == nullptr) return false;
   tflite::MicroResourceVariables* variables =
-      tflite::MicroResourceVariables::Create(allocator, kMaxResourceVariables);
+      tflite::MicroResourceVariables::Create(allocator_, kMaxResourceVariables);
   if (variables == nullptr) return false;
-  interpreter_.emplace(tflite::GetModel(model_bytes_), Resolver(), allocator, variables);
+  interpreter_.emplace(tflite::GetModel(model_bytes_), Resolver(), allocator_, variables);
   return true;
 }
 

@@ -25,9 +25,11 @@ class Runtime {
 
   bool Verify() const;
   const tflite::Model* model() const { return tflite::GetModel(model_bytes_); }
-  // Builds the interpreter; false when the arena cannot hold the allocator.
+  // Builds the interpreter; false when the arena cannot hold the allocator
+  // and the variables' table.
   bool Create();
   tflite::MicroInterpreter& interpreter() { return *interpreter_; }
+  const tflite::MicroAllocator& allocator() const { return *allocator_; }
   // The model buffer still holds the bytes that were loaded.
   bool ModelUntouched() const;
 
@@ -41,6 +43,7 @@ class Runtime {
   std::unique_ptr<uint8_t[]> arena_storage_;
   uint8_t* arena_;
   size_t arena_size_;
+  tflite::MicroAllocator* allocator_ = nullptr;
   std::optional<tflite::MicroInterpreter> interpreter_;
 };
 
