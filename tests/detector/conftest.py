@@ -21,6 +21,9 @@ SCORES = GOLDEN / "scores"
 
 EMULATOR = os.environ.get("EMULATOR", "")
 TIME_SCALE = float(os.environ.get("TIME_SCALE", "1") or "1")
+# The reference results name their 32-bit ARM figures with this suffix;
+# cuewatch runs natively (64-bit) or under qemu-arm on its 32-bit target.
+TARGET_SUFFIX = "_armhf" if os.path.basename(EMULATOR).startswith("qemu-arm") else ""
 
 QUAD_CHUNK = 1280
 MONO_CHUNK = 320
