@@ -64,6 +64,19 @@ TEST(Allocator, RegionsAndUsedBytes) {
   EXPECT_GT(tail, base);
 }
 
+TEST(Allocator, TempRoomLiesBetweenTheEndsRoundedInwards) {
+  tflite::MicroAllocator* a =
+      tflite::MicroAllocator::Create(arena, 1024, tflite::MemoryPlannerType::kGreedy);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(a->AllocatePersistent(4, 4), nullptr);
+  ASSERT_NE(a->AllocateTemp(20, 1), nullptr);
+  const size_t tail = 1024 - a->tail_bytes();  // from the arena start
+  ASSERT_NE(tail % 16, 0u);
+  EXPECT_EQ(a->AvailableTemp(1), tail - 20);
+  // The planner's working area: 16-aligned at both ends.
+  EXPECT_EQ(a->AvailableTemp(16), tail / 16 * 16 - 32);
+}
+
 TEST(Allocator, RefusesCrossingRegionsWithTheReferenceMessages) {
   tflite::MicroAllocator* a =
       tflite::MicroAllocator::Create(arena, 1024, tflite::MemoryPlannerType::kGreedy);

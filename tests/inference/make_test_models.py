@@ -10,6 +10,9 @@ For every case <name>: <name>.tflite and <name>.expect, whose lines are
     dims <d,d,...>    output 0's dimensions ("" for rank 0)
     same_as <name>    invoke results must equal those of case <name>
     address_delta <d> output 0's address minus input 0's
+    held_at_failure <b64> <b32>  bytes in use above the tail after the failure,
+                      on 64-bit / 32-bit builds: the request block (192 / 144)
+                      or the temp views the failing prepare holds, if larger
 and manifest.txt lists the cases.
 """
 
@@ -30,12 +33,25 @@ CASES = {}
 
 
 def case(name, outcome="ok", lines=(), invokes=(), sentinel=False, dims=None,
-         same_as=None, address_delta=None):
+         same_as=None, address_delta=None, held_at_failure=None):
     def register(build):
         CASES[name] = (build, outcome, lines, invokes, sentinel, dims, same_as,
-                       address_delta)
+                       address_delta, held_at_failure)
         return build
     return register
+
+
+# A temp view of a tensor, on 64-bit / 32-bit builds: its record, and for a
+# quantised one with one scale a quantisation record and a zero-point array
+# of 4 + 4 bytes.
+VIEW = (64, 40)
+QUANTISED_VIEW = (64 + 24 + 8, 40 + 12 + 8)
+REQUEST_BLOCK = (192, 144)
+
+
+def held(*views):
+    """Request block end plus the given views, per target."""
+    return tuple(REQUEST_BLOCK[t] + sum(v[t] for v in views) for t in (0, 1))
 
 
 def ramp(n, start=0):
@@ -145,8 +161,9 @@ def dynamic_output():
 
 @case("dynamic_unresolved", "allocate", lines=[
     "Op#1 (READ_VARIABLE) of subgraph 0 has dynamic tensor #1",
-    "Dynamic tensors are not supported"])
+    "Dynamic tensors are not supported"], held_at_failure=held(VIEW))
 def dynamic_unresolved():
+    """Found after the prepare, which viewed the handle only."""
     m = Model()
     sg = m.subgraph()
     h = sg.tensor(None, RESOURCE)
@@ -205,8 +222,11 @@ def concat_negative_axis():
 
 
 @case("concat_zero_point_mismatch", "allocate", lines=[
-    "Node CONCATENATION (number 0) failed to prepare with status 1"])
+    "Node CONCATENATION (number 0) failed to prepare with status 1"],
+    held_at_failure=held(*[QUANTISED_VIEW] * 4))
 def concat_zero_point_mismatch():
+    """Refused at input 1, holding views of input 0, the output, input 0
+    again and input 1."""
     m = Model()
     sg = m.subgraph()
     a = sg.tensor([1, 2, 4], INT8, scale=0.1, zero_point=0)
@@ -352,6 +372,20 @@ def conv_same_stride2_even():
     sg.op(CONV_2D, [x, w, -1], [y],
           mb.conv2d_options(padding=SAME, stride_w=2, stride_h=2))
     sg.inputs, sg.outputs = [x], [y]
+    return m
+
+
+@case("conv_relu6_bounds_out_of_range", "allocate", lines=[
+    "Node CONV_2D (number 0) failed to prepare with status 1"],
+    held_at_failure=held(*[QUANTISED_VIEW] * 6))
+def conv_relu6_bounds_out_of_range():
+    """6 / output scale is beyond int32: refused after the operands were
+    viewed twice, before and after the per-channel arrays (no bias)."""
+    m = conv_same_stride2_even()
+    sg = m.subgraphs[0]
+    sg.operators[0].options = mb.conv2d_options(padding=SAME, stride_w=2,
+                                                stride_h=2, activation=mb.RELU6)
+    sg.tensors[sg.outputs[0]].scale = [1e-9]
     return m
 
 
@@ -621,8 +655,10 @@ def malformed_slice_type_change():
 
 
 @case("malformed_split_v_overlap", "allocate", lines=[
-    "Node SPLIT_V (number 0) failed to prepare with status 1"])
+    "Node SPLIT_V (number 0) failed to prepare with status 1"],
+    held_at_failure=held(VIEW))
 def malformed_split_v_overlap():
+    """Only the axis is viewed."""
     return split_model([1, 2, 1, 6], [[1, 2, 1, 4], [1, 2, 1, 4]], 3, [4, 4])
 
 
@@ -660,9 +696,11 @@ def malformed_quantize_short_output():
 
 
 @case("malformed_assign_size_mismatch", "allocate", lines=[
-    "Node ASSIGN_VARIABLE (number 1) failed to prepare with status 1"])
+    "Node ASSIGN_VARIABLE (number 1) failed to prepare with status 1"],
+    held_at_failure=held(QUANTISED_VIEW))
 def malformed_assign_size_mismatch():
-    """The init graph assigns 4 bytes to the 80-byte ring state."""
+    """The init graph assigns 4 bytes to the 80-byte ring state. Only the
+    value is viewed."""
     m = mb.streaming_model()
     init = m.subgraphs[1]
     for op in init.operators:
@@ -699,7 +737,7 @@ def null_variable_names():
 
 
 def write_case(out_dir, name, spec):
-    build, outcome, lines, invokes, sentinel, dims, same_as, delta = spec
+    build, outcome, lines, invokes, sentinel, dims, same_as, delta, held_bytes = spec
     build().write(os.path.join(out_dir, name + ".tflite"))
     with open(os.path.join(out_dir, name + ".expect"), "w") as f:
         f.write("outcome %s\n" % outcome)
@@ -716,6 +754,8 @@ def write_case(out_dir, name, spec):
             f.write("same_as %s\n" % same_as)
         if delta is not None:
             f.write("address_delta %d\n" % delta)
+        if held_bytes is not None:
+            f.write("held_at_failure %d %d\n" % held_bytes)
 
 
 def main(argv):

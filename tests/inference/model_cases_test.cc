@@ -25,6 +25,8 @@ struct Case {
   std::string same_as;
   bool has_delta = false;
   long delta = 0;
+  // Bytes in use above the tail after a failed allocation, 64-bit / 32-bit.
+  size_t held_at_failure[2] = {0, 0};
 };
 
 Case ReadCase(const std::string& name) {
@@ -61,6 +63,8 @@ Case ReadCase(const std::string& name) {
     } else if (key == "address_delta") {
       c.has_delta = true;
       in >> c.delta;
+    } else if (key == "held_at_failure") {
+      in >> c.held_at_failure[0] >> c.held_at_failure[1];
     }
   }
   return c;
@@ -99,6 +103,10 @@ void RunCase(const Case& c) {
     EXPECT_EQ(status, kTfLiteError);
     EXPECT_FALSE(log.empty()) << "refused without a diagnostic";
     ExpectLinesPresent(log, c.lines);
+    const size_t held = c.held_at_failure[sizeof(void*) == 8 ? 0 : 1];
+    if (held != 0) {
+      EXPECT_EQ(interpreter.arena_used_bytes() - runtime.allocator().tail_bytes(), held);
+    }
     // A half-built interpreter stays refused and hands out no tensors.
     StderrLines([&] {
       EXPECT_EQ(interpreter.Invoke(), kTfLiteError);
