@@ -17,8 +17,8 @@ import pytest
 # Shared with the robustness suite; the tests import them from here.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
 from stream_peers import (EMULATOR, HTTP_HEADER, Feeder, Streams,  # noqa: E402,F401
-                          access_units, free_port, listening_socket, open_fds, scaled,
-                          wait_drained, wait_until)
+                          access_units, free_port, listening_socket, open_fds,
+                          process_state, scaled, wait_drained, wait_until)
 
 FRAMEPUMP = os.environ.get("FRAMEPUMP", "")
 ARTIFACT_DIR = os.environ.get("ARTIFACT_DIR", "")
@@ -107,13 +107,11 @@ class Relay:
     def signal(self, sig):
         self.proc.send_signal(sig)
 
-    def state(self):
-        """The process state letter: S while it waits in a system call."""
-        with open(f"/proc/{self.proc.pid}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0]
-
     def wait_state(self, letter):
-        wait_until(lambda: self.state() == letter, f"the relay never reached state {letter}")
+        """Waits for a process state: S while the relay waits in a system
+        call, T once stopped."""
+        wait_until(lambda: process_state(self.proc.pid) == letter,
+                   f"the relay never reached state {letter}")
 
     def open_fds(self):
         return open_fds(self.proc.pid)

@@ -21,8 +21,8 @@ AUDIO = ROOT / "tests" / "data" / "golden" / "audio"
 sys.path.insert(0, str(ROOT / "tests" / "tools"))
 from stream_peers import (AUD, EMULATOR, FFMPEG, HTTP_HEADER,  # noqa: E402,F401
                           HTTP_HEADER_SIZE, TIME_SCALE, Feeder, Streams, access_units,
-                          free_port, listening_socket, open_fds, scaled, wait_drained,
-                          wait_until)
+                          free_port, listening_socket, open_fds, process_state, scaled,
+                          wait_drained, wait_until)
 
 
 def trials(native):
@@ -47,12 +47,6 @@ def cpu_ticks(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return int(fields[11]) + int(fields[12])
-
-
-def state(pid):
-    """The process state letter: S while it waits in a system call."""
-    with open(f"/proc/{pid}/stat") as f:
-        return f.read().rsplit(")", 1)[1].split()[0]
 
 
 def reset(sock):

@@ -13,7 +13,7 @@ import time
 import pytest
 
 from conftest import (AUDIO, MODELS, Lines, command, cpu_ticks, listening_socket, reset,
-                      scaled, state, wait_until)
+                      process_state, scaled, wait_until)
 
 F_SETPIPE_SZ = 1031
 MODEL = MODELS / "stream_f1a.tflite"
@@ -45,14 +45,14 @@ def blocked_on_small_pipe(audio, folder):
                                 stdin=audio_in, stdout=write_end, stderr=subprocess.PIPE)
     os.close(write_end)
     wait_until(lambda: proc.poll() is not None or
-               (pipe_bytes(read_end) > 4096 - 64 and state(proc.pid) == "S"),
+               (pipe_bytes(read_end) > 4096 - 64 and process_state(proc.pid) == "S"),
                "cuewatch never filled its output", timeout=20)
     assert proc.poll() is None
     # Waiting in the write, not spinning.
     before = cpu_ticks(proc.pid)
     time.sleep(0.5)
     assert cpu_ticks(proc.pid) - before <= 2
-    assert proc.poll() is None and state(proc.pid) == "S"
+    assert proc.poll() is None and process_state(proc.pid) == "S"
     return proc, read_end
 
 

@@ -9,8 +9,8 @@ import time
 import pytest
 
 from conftest import (HTTP_HEADER, HTTP_HEADER_SIZE, Feeder, Lines, command, cpu_ticks,
-                      free_port, listening_socket, open_fds, read_to_eof, reset, rng, scaled,
-                      state, trials, wait_drained, wait_until, whole_records)
+                      free_port, listening_socket, open_fds, process_state, read_to_eof,
+                      reset, rng, scaled, trials, wait_drained, wait_until, whole_records)
 
 
 class RunningRelay:
@@ -109,7 +109,7 @@ def test_source_that_stalls_mid_picture_then_resets_ends_normally(relay, streams
     assert client.recv(HTTP_HEADER_SIZE, socket.MSG_WAITALL) == HTTP_HEADER
     r.conn.sendall(b"".join(units[:6]) + units[6][:len(units[6]) // 2])
     wait_drained(r.conn)
-    wait_until(lambda: state(r.proc.pid) == "S", "the relay never waits")
+    wait_until(lambda: process_state(r.proc.pid) == "S", "the relay never waits")
     # Longer than two poll timeouts: the relay waits, neither ending nor
     # spinning (a pass takes far less than a clock tick).
     before = cpu_ticks(r.proc.pid)

@@ -64,6 +64,12 @@ def open_fds(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
 
 
+def process_state(pid):
+    """The process state letter: S while it waits in a system call."""
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()[0]
+
+
 def _receive_queue(local, remote):
     """Bytes waiting to be read in the loopback TCP socket local -> remote."""
     def key(address):
