@@ -59,7 +59,9 @@ def test_failed_wake_line_ends_quietly_without_more_input(session):
     detector = session(model("stream_f10a"), "--cutoff", "0.9")
     assert detector.read_line().startswith("ready ")
     detector.process.stdout.close()
-    detector.send(silence(60))  # the wake comes with chunk 52
+    # The wake comes with chunk 52. Not a byte more: the write of the rest
+    # would fail once the process has ended.
+    detector.send(silence(52))
     result = detector.finish()
     assert (result.status, result.stderr) == (0, "")
 

@@ -2,53 +2,33 @@
 client over real loopback sockets and watches the relay's standard error."""
 
 import os
+import pathlib
 import re
 import signal
 import socket
 import struct
 import subprocess
+import sys
 import threading
 import time
 
 import pytest
 
+# Shared with the robustness suite; the tests import them from here.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
+from stream_peers import (EMULATOR, HTTP_HEADER, Feeder, Streams,  # noqa: E402,F401
+                          access_units, free_port, listening_socket, open_fds,
+                          process_state, scaled, wait_drained, wait_until)
+
 FRAMEPUMP = os.environ.get("FRAMEPUMP", "")
-EMULATOR = os.environ.get("EMULATOR", "")
-TIME_SCALE = float(os.environ.get("TIME_SCALE", "1") or "1")
 ARTIFACT_DIR = os.environ.get("ARTIFACT_DIR", "")
-FFMPEG = "/usr/bin/ffmpeg"
-
-HTTP_HEADER = (b"HTTP/1.0 200 OK\r\n"
-               b"Content-Type: application/octet-stream\r\n"
-               b"Access-Control-Allow-Origin: *\r\n"
-               b"Cache-Control: no-store\r\n"
-               b"\r\n")
 USAGE = b"usage: framepump [--input PORT] [--output PORT]\n"
-AUD = b"\x00\x00\x00\x01\x09"
-
-
-def scaled(seconds):
-    return seconds * TIME_SCALE
 
 
 def relay_command(args):
     if not FRAMEPUMP:
         pytest.fail("FRAMEPUMP is not set")
     return ([EMULATOR] if EMULATOR else []) + [FRAMEPUMP] + list(args)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def listening_socket(port=0):
-    s = socket.socket()
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("127.0.0.1", port))
-    s.listen(4)
-    return s
 
 
 def wait_listening(port, relay, timeout=10):
@@ -69,6 +49,8 @@ class Relay:
     with the time each line arrived."""
 
     def __init__(self, args, env=None):
+        # Read before the process exists, so no later than anything it does.
+        self.started = time.monotonic()
         self.proc = subprocess.Popen(relay_command(args), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                      env=env)
@@ -125,6 +107,15 @@ class Relay:
     def signal(self, sig):
         self.proc.send_signal(sig)
 
+    def wait_state(self, letter):
+        """Waits for a process state: S while the relay waits in a system
+        call, T once stopped."""
+        wait_until(lambda: process_state(self.proc.pid) == letter,
+                   f"the relay never reached state {letter}")
+
+    def open_fds(self):
+        return open_fds(self.proc.pid)
+
     def rss_kib(self):
         with open(f"/proc/{self.proc.pid}/status") as f:
             for line in f:
@@ -156,10 +147,25 @@ class Running:
         s.connect(("127.0.0.1", self.output_port))
         return s
 
-    def send_paced(self, units, pause=0.01):
-        for unit in units:
+    def send_in_step(self, units, collector, skip=1):
+        """Sends the access units one at a time and, after each, waits until
+        the client has the picture that unit completed (that of the unit
+        before it), so that no picture finds a record still pending and none
+        is dropped. The first `skip` units complete no picture: the first
+        unit of a stream; in a stream joined mid-way, every unit up to and
+        including that of the first key frame."""
+        want = len(collector.records)
+        for i, unit in enumerate(units):
             self.conn.sendall(unit)
-            time.sleep(scaled(pause))
+            if i >= skip:
+                want += 1
+                collector.wait_records(want, self.relay)
+
+    def wait_drained(self):
+        """Waits until the relay has read everything the source sent; the
+        pass that read the last bytes has then decoded them before the relay
+        looks at anything else."""
+        wait_drained(self.conn)
 
     def close_source(self):
         self.conn.close()
@@ -191,71 +197,6 @@ def read_record(sock):
     return seq, w, h, recv_exact(sock, w * h * 3 // 2)
 
 
-def access_units(stream):
-    """Splits an AUD-delimited Annex B stream into its access units; bytes
-    before the first delimiter (a stream joined mid-way) come first."""
-    parts = stream.split(AUD)
-    head = [parts[0]] if parts[0] else []
-    return head + [AUD + p for p in parts[1:]]
-
-
-class Feeder:
-    """Sends access units to the relay in a loop, paced, until stopped."""
-
-    def __init__(self, conn, units, pause):
-        self.conn = conn
-        self.units = units
-        self.pause = scaled(pause)
-        self.stopping = threading.Event()
-        self.sent = 0
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        try:
-            while not self.stopping.is_set():
-                self.conn.sendall(self.units[self.sent % len(self.units)])
-                self.sent += 1
-                if self.pause:
-                    time.sleep(self.pause)
-        except OSError:
-            pass
-
-    def stop(self):
-        self.stopping.set()
-        self.thread.join(scaled(10))
-
-
-class Streams:
-    """Test streams made once per session with ffmpeg and libx264, and their
-    reference decodes."""
-
-    def __init__(self, folder):
-        self.folder = folder
-
-    def make(self, name, size, frames, pix_fmt="yuv420p", x264="aud=1", extra=()):
-        path = os.path.join(self.folder, name + ".h264")
-        if not os.path.exists(path):
-            cmd = [FFMPEG, "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi",
-                   "-i", f"testsrc=size={size}:rate=30", "-frames:v", str(frames),
-                   "-c:v", "libx264", "-preset", "veryfast", "-bf", "0",
-                   "-pix_fmt", pix_fmt, "-x264-params", x264] + list(extra) + [path]
-            subprocess.run(cmd, check=True, timeout=300)
-        with open(path, "rb") as f:
-            return f.read()
-
-    def decode(self, name, pix_fmt="yuv420p"):
-        """The pictures ffmpeg decodes from a stream, in the given layout."""
-        src = os.path.join(self.folder, name + ".h264")
-        raw = os.path.join(self.folder, f"{name}.{pix_fmt}")
-        if not os.path.exists(raw):
-            subprocess.run([FFMPEG, "-hide_banner", "-loglevel", "error", "-y", "-i", src,
-                            "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", pix_fmt,
-                            raw], check=True, timeout=300)
-        with open(raw, "rb") as f:
-            return f.read()
-
-
 def split_frames(raw, w, h):
     size = w * h * 3 // 2
     assert len(raw) % size == 0
@@ -275,19 +216,45 @@ class Collector:
         self.records = []
         self.header = None
         self.error = None
+        self.cond = threading.Condition()
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
 
     def _run(self):
         try:
-            self.header = recv_exact(self.sock, len(HTTP_HEADER))
+            header = recv_exact(self.sock, len(HTTP_HEADER))
+            with self.cond:
+                self.header = header
+                self.cond.notify_all()
             while True:
                 seq, w, h, planes = read_record(self.sock)
-                self.records.append((seq, w, h, planes if self.keep_planes else None))
+                with self.cond:
+                    self.records.append((seq, w, h, planes if self.keep_planes else None))
+                    self.cond.notify_all()
         except (EOFError, ConnectionResetError):
             pass
         except Exception as e:  # reported by join()
             self.error = e
+        with self.cond:
+            self.cond.notify_all()
+
+    def _wait(self, done, what, relay, timeout):
+        deadline = time.monotonic() + scaled(timeout)
+        with self.cond:
+            while not done():
+                left = deadline - time.monotonic()
+                if left <= 0 or not self.thread.is_alive():
+                    lines = relay.own_lines() if relay else []
+                    raise AssertionError(f"the client never got {what}: {self.error or lines}")
+                self.cond.wait(min(left, 0.1))
+
+    def wait_header(self, relay=None, timeout=10):
+        """Returns once the header is in: the relay has taken this client."""
+        self._wait(lambda: self.header is not None, "the header", relay, timeout)
+        assert self.header == HTTP_HEADER
+
+    def wait_records(self, count, relay=None, timeout=10):
+        self._wait(lambda: len(self.records) >= count, f"{count} records", relay, timeout)
 
     def join(self, timeout=20):
         self.thread.join(scaled(timeout))

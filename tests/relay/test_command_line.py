@@ -2,6 +2,7 @@
 
 import socket
 import subprocess
+import time
 
 import pytest
 
@@ -49,8 +50,8 @@ WORDS = [
                               for t, _ in WORDS])
 def test_command_line_words(template, accepted):
     source = listening_socket()
-    sp, out = source.getsockname()[1], free_port()
-    words = [w.format(src=sp, out=out, free=free_port()) for w in template]
+    sp, out, free = source.getsockname()[1], free_port(), free_port()
+    words = [w.format(src=sp, out=out, free=free) for w in template]
     try:
         if accepted:
             relay = Relay(words)
@@ -91,15 +92,24 @@ def test_range_ends_are_accepted(port):
 
 
 def test_defaults_without_arguments():
+    # Another program may hold a default port for a while; the test waits
+    # for the ports rather than pass untested.
+    deadline = time.monotonic() + scaled(60)
+    while True:
+        try:
+            source = listening_socket(8793)
+        except OSError:
+            source = None
+        if source:
+            relay = Relay([])
+            line = relay.wait_line("", 10)
+            if line != "can't listen on 127.0.0.1:8794":
+                break
+            relay.kill()
+            source.close()
+        assert time.monotonic() < deadline, "the default ports 8793 and 8794 stay in use"
+        time.sleep(0.1)
     try:
-        source = listening_socket(8793)
-    except OSError:
-        pytest.skip("port 8793 is in use")
-    relay = Relay([])
-    try:
-        line = relay.wait_line("", 10)
-        if line == "can't listen on 127.0.0.1:8794":
-            pytest.skip("port 8794 is in use")
         assert line == "ready: reading 127.0.0.1:8793, pictures on 127.0.0.1:8794"
         socket.create_connection(("127.0.0.1", 8794), timeout=1).close()
     finally:

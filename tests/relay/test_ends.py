@@ -28,25 +28,29 @@ ENDS = [
 ]
 
 
+def stats_free(lines):
+    # A slow run (the emulator) may pass the 5 s of a statistics line.
+    return [l for l in lines if not l.startswith("decoded ")]
+
+
 @pytest.mark.parametrize("end", ENDS)
 def test_normal_ends(running, streams, end):
     units = access_units(streams.make("p320", "320x240", 30))
     r = running()
     collector = Collector(r.client(), keep_planes=False)
-    time.sleep(scaled(0.2))
-    r.send_paced(units[:12], 0.01)
-    time.sleep(scaled(0.3))
+    collector.wait_header(r.relay)
+    # Twelve units give eleven pictures, each sent whole before the next.
+    r.send_in_step(units[:12], collector)
     ended = time.monotonic()
     end(r)
     assert r.relay.wait_exit(5) == 0
     # A signal cuts the poll short; nothing waits for its timeout.
     assert time.monotonic() - ended < scaled(0.5)
     records = collector.join()
-    lines = r.relay.own_lines()
+    lines = stats_free(r.relay.own_lines())
     assert len(lines) == 2 and lines[0].startswith("ready:")
-    decoded, sent, dropped, suffix = r.relay.counts()
-    assert (decoded, suffix) == (11, "")
-    assert sent == len(records) and sent + dropped == decoded
+    assert r.relay.counts() == (11, 11, 0, "")
+    assert [seq for seq, _, _, _ in records] == list(range(1, 12))
 
 
 def test_stop_while_a_record_is_partly_sent(running, streams):
@@ -54,9 +58,10 @@ def test_stop_while_a_record_is_partly_sent(running, streams):
     r = running()
     client = r.client(rcvbuf=65536)
     read_header(client)
-    # The client reads nothing more, so the first record stays pending.
-    r.send_paced(units[:3], 0.05)
-    time.sleep(scaled(0.5))
+    # The client reads nothing more, so the first record stays pending and
+    # the second picture finds it there.
+    r.conn.sendall(b"".join(units[:3]))
+    r.wait_drained()
     r.relay.signal(signal.SIGTERM)
     assert r.relay.wait_exit(5) == 0
     decoded, sent, dropped, suffix = r.relay.counts()

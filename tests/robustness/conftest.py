@@ -6,7 +6,7 @@ import pathlib
 import random
 import select
 import socket
-import subprocess
+import sys
 import threading
 import time
 
@@ -16,20 +16,13 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 MODELS = ROOT / "tests" / "data" / "golden" / "models"
 AUDIO = ROOT / "tests" / "data" / "golden" / "audio"
 
-EMULATOR = os.environ.get("EMULATOR", "")
-TIME_SCALE = float(os.environ.get("TIME_SCALE", "1") or "1")
-FFMPEG = "/usr/bin/ffmpeg"
-AUD = b"\x00\x00\x00\x01\x09"
-HTTP_HEADER = (b"HTTP/1.0 200 OK\r\n"
-               b"Content-Type: application/octet-stream\r\n"
-               b"Access-Control-Allow-Origin: *\r\n"
-               b"Cache-Control: no-store\r\n"
-               b"\r\n")
-HTTP_HEADER_SIZE = len(HTTP_HEADER)
-
-
-def scaled(seconds):
-    return seconds * TIME_SCALE
+# framepump's peers are shared with the relay suite; the suite's files
+# import them from here.
+sys.path.insert(0, str(ROOT / "tests" / "tools"))
+from stream_peers import (AUD, EMULATOR, FFMPEG, HTTP_HEADER,  # noqa: E402,F401
+                          HTTP_HEADER_SIZE, TIME_SCALE, Feeder, Streams, access_units,
+                          free_port, listening_socket, open_fds, process_state, scaled,
+                          wait_drained, wait_until)
 
 
 def trials(native):
@@ -45,25 +38,15 @@ def rng(name):
 def command(variable, args):
     binary = os.environ.get(variable, "")
     if not binary:
-        pytest.skip(f"{variable} is not set")
+        pytest.fail(f"{variable} is not set")
     return ([EMULATOR] if EMULATOR else []) + [binary] + [str(a) for a in args]
 
 
-def open_fds(pid):
-    return len(os.listdir(f"/proc/{pid}/fd"))
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def listening_socket():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    s.listen(4)
-    return s
+def cpu_ticks(pid):
+    """User and system time the process has used, in clock ticks."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
 
 
 def reset(sock):
@@ -145,16 +128,7 @@ def readable(fd, timeout):
 
 def h264_units(folder, name, size, frames):
     """Access units of a test stream made with ffmpeg and libx264."""
-    path = os.path.join(folder, name + ".h264")
-    if not os.path.exists(path):
-        subprocess.run([FFMPEG, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                        "-f", "lavfi", "-i", f"testsrc=size={size}:rate=30",
-                        "-frames:v", str(frames), "-c:v", "libx264", "-preset", "veryfast",
-                        "-bf", "0", "-pix_fmt", "yuv420p", "-x264-params", "aud=1", path],
-                       check=True, timeout=300)
-    with open(path, "rb") as f:
-        parts = f.read().split(AUD)
-    return [AUD + p for p in parts[1:]]
+    return access_units(Streams(folder).make(name, size, frames))
 
 
 @pytest.fixture(scope="session")
