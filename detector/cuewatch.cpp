@@ -1,5 +1,6 @@
 // cuewatch: listens for a wake word in 16 kHz PCM on standard input.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -37,7 +38,23 @@ volatile sig_atomic_t quit_requested = 0;
 alignas(16) uint8_t model_buffer[kModelBufferSize];
 alignas(16) uint8_t tensor_arena[kTensorArenaSize];
 
-void on_quit_signal(int) { quit_requested = 1; }
+// Besides setting the flag, the handler points standard input at /dev/null.
+// A signal that lands between the loop's flag test and its read would
+// otherwise be lost while the read waits for audio that may never come; this
+// way that read sees end of input and the run ends as on any stop. A signal
+// during the read still makes it fail with EINTR. open, dup2 and close are
+// async-signal-safe; a 0 from open means standard input was closed and /dev/null
+// has just taken its place.
+void on_quit_signal(int) {
+  const int saved_errno = errno;
+  quit_requested = 1;
+  const int null_fd = open("/dev/null", O_RDONLY);
+  if (null_fd > 0) {
+    dup2(null_fd, 0);
+    close(null_fd);
+  }
+  errno = saved_errno;
+}
 
 void install_signal_handlers() {
   // No SA_RESTART: a blocked read returns EINTR so the loop sees the flag.

@@ -28,6 +28,15 @@ static volatile sig_atomic_t stop_requested = 0;
 
 static void on_stop_signal(int) { stop_requested = 1; }
 
+// Sockets must never take the numbers of the standard streams: had whoever
+// started us closed one, statistics, end lines and FFmpeg's log lines would go
+// into a socket, the client's picture stream among them. While the lower
+// numbers are open, open gives the one that is missing.
+static void open_standard_descriptors() {
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
+}
+
 static sockaddr_in loopback_address(int port) {
     sockaddr_in address;
     memset(&address, 0, sizeof(address));
@@ -56,20 +65,41 @@ static bool open_listen_socket(int output_port, ClientState *client) {
     return true;
 }
 
+// One connection attempt; fd is left blocking when it succeeds. The connect
+// itself is non-blocking and its completion is awaited in ppoll, where alone a
+// stop signal gets through, so that a stop also ends an attempt that a source
+// which never accepts would leave hanging.
+static bool connect_once(int fd, const sockaddr_in &address, const sigset_t &wait_mask) {
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0) {
+        if (errno != EINPROGRESS) return false;
+        pollfd connecting = {fd, POLLOUT, 0};
+        if (ppoll(&connecting, 1, nullptr, &wait_mask) != 1) return false;
+        int error = 0;
+        socklen_t error_size = sizeof(error);
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &error_size) != 0 || error != 0)
+            return false;
+    }
+    fcntl(fd, F_SETFL, flags);
+    return true;
+}
+
 // Returns the connected, blocking socket, or -1 after the last attempt or a
 // stop request.
-static int connect_input(int input_port) {
+static int connect_input(int input_port, const sigset_t &wait_mask) {
     sockaddr_in address = loopback_address(input_port);
     for (int attempts = CONNECT_ATTEMPTS; attempts > 0; attempts--) {
         if (stop_requested) return -1;
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         if (fd < 0) return -1;
-        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0)
-            return fd;
+        if (connect_once(fd, address, wait_mask)) return fd;
         close(fd);
-        // A signal cuts the pause short; the flag is tested before the next try.
+        // A stop that cut the attempt short ends it now, not after the pause; one
+        // that comes later is held until the pause starts and cuts it short.
+        if (stop_requested) return -1;
         timespec pause = {0, CONNECT_RETRY_DELAY_MS * 1000000L};
-        nanosleep(&pause, nullptr);
+        ppoll(nullptr, 0, &pause, &wait_mask);
     }
     return -1;
 }
@@ -90,6 +120,7 @@ static void report_stats(const ClientState &client, double *last_stats_time) {
 }
 
 int main(int argc, char **argv) {
+    open_standard_descriptors();
     int input_port, output_port;
     if (!parse_command_line(argc, argv, &input_port, &output_port)) {
         fputs("usage: framepump [--input PORT] [--output PORT]\n", stderr);
@@ -100,18 +131,28 @@ int main(int argc, char **argv) {
     memset(&stop_action, 0, sizeof(stop_action));
     stop_action.sa_handler = on_stop_signal;
     sigemptyset(&stop_action.sa_mask);
-    // No SA_RESTART: a stop signal must cut connect, poll and read short.
+    // No SA_RESTART: a stop signal must cut the waits short.
     stop_action.sa_flags = 0;
     sigaction(SIGINT, &stop_action, nullptr);
     sigaction(SIGTERM, &stop_action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A stop that landed between a test of the flag and the wait after it would
+    // go unseen for the whole wait. So the stop signals stay blocked, and every
+    // wait is a ppoll that unblocks them atomically with the mask from before:
+    // a stop is either delivered inside a wait, cutting it short, or held
+    // pending until the next wait starts.
+    sigset_t stop_signals, wait_mask;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
 
     ClientState client;
     if (!open_listen_socket(output_port, &client)) {
         fprintf(stderr, "can't listen on 127.0.0.1:%d\n", output_port);
         return EXIT_FAILURE;
     }
-    int input_fd = connect_input(input_port);
+    int input_fd = connect_input(input_port, wait_mask);
     if (input_fd < 0) {
         fprintf(stderr, "can't reach the stream on 127.0.0.1:%d\n", input_port);
         return EXIT_FAILURE;
@@ -127,6 +168,7 @@ int main(int argc, char **argv) {
     double last_stats_time = monotonic_seconds();
     bool failed = false;
     uint64_t bytes_without_packet = 0;
+    const timespec poll_timeout = {POLL_TIMEOUT_MS / 1000, POLL_TIMEOUT_MS % 1000 * 1000000L};
     pollfd poll_fds[3];
     while (!stop_requested) {
         poll_fds[0] = {input_fd, POLLIN, 0};
@@ -136,7 +178,7 @@ int main(int argc, char **argv) {
         short client_events = (!client.header_sent || client.pending_len != 0) ? POLLOUT : 0;
         poll_fds[2] = {client.client_fd, client_events, 0};
         nfds_t nfds = client.client_fd >= 0 ? 3 : 2;
-        int rc = poll(poll_fds, nfds, POLL_TIMEOUT_MS);
+        int rc = ppoll(poll_fds, nfds, &poll_timeout, &wait_mask);
         if (rc < 0 && errno != EINTR) break;
         if (rc > 0) {
             if (poll_fds[1].revents & POLLIN) accept_client(&client);
