@@ -135,3 +135,17 @@ def h264_units(folder, name, size, frames):
 def streams(tmp_path_factory):
     folder = str(tmp_path_factory.mktemp("streams"))
     return lambda name, size, frames: h264_units(folder, name, size, frames)
+
+
+def race_tries(count):
+    """Tries of a race test, the same under the emulator, where the races show
+    most; RACE_TRIES sets another count for a long hunt."""
+    hunt = os.environ.get("RACE_TRIES", "")
+    return int(hunt) if hunt else count
+
+
+def spin(seconds):
+    """A sub-millisecond pause, kept exact by spinning instead of sleeping."""
+    until = time.perf_counter() + seconds
+    while time.perf_counter() < until:
+        pass

@@ -2,7 +2,11 @@
 during set-up, while pictures flow, while a record is half sent and while it
 decodes flat out. Every time: the right last line and status, no hang, and
 the client and the source see their sockets closed, the client having got
-the header and exactly the records the end line counts as sent."""
+the header and exactly the records the end line counts as sent. Then many
+short runs whose signal lands within a fraction of a millisecond of a wait:
+a connection attempt to a port where nobody listens, one to a source that
+never accepts, and the main loop's poll; a stop that falls between the flag
+test and the wait must still end the run at once."""
 
 import signal
 import socket
@@ -13,7 +17,8 @@ import time
 import pytest
 
 from conftest import (HTTP_HEADER, HTTP_HEADER_SIZE, Lines, command, free_port,
-                      listening_socket, read_to_eof, rng, scaled, trials, whole_records)
+                      listening_socket, race_tries, read_to_eof, rng, scaled, spin,
+                      trials, whole_records)
 
 PHASES = ["connecting", "set-up", "streaming", "mid-record", "decoding"]
 SIGNALS = [signal.SIGINT, signal.SIGTERM]
@@ -179,3 +184,117 @@ def test_stop_signal_at_a_random_moment(streams, phase, sig, delay):
         for s in (conn, source, client.sock if client else None):
             if s:
                 s.close()
+
+
+# An end at once takes about 1 ms natively, 3 to 8 ms under the emulator and
+# up to 15 ms with the sanitizers; a stop lost before a wait would have to wait
+# out the pause between attempts (100 ms), the poll (1 s) or a hanging attempt.
+RACE_BOUND = scaled(0.1)
+
+
+def connect_when_listening(port, proc, timeout):
+    """Connects to the relay's output port as soon as it listens, which is
+    right before its first connection attempt. The connection waits in the
+    backlog."""
+    deadline = time.monotonic() + timeout
+    while True:
+        s = socket.socket()
+        if s.connect_ex(("127.0.0.1", port)) == 0:
+            return s
+        s.close()
+        if proc.poll() is not None or time.monotonic() > deadline:
+            return None
+
+
+def full_source():
+    """A source whose accept queue is full: with a backlog of 0 one waiting
+    connection fills it, and the SYN of any further one is dropped, so that
+    connect hangs."""
+    source = socket.socket()
+    source.bind(("127.0.0.1", 0))
+    source.listen(0)
+    filler = socket.create_connection(source.getsockname())
+    return source, filler
+
+
+def race_relay_once(phase, sig, offset, nudge):
+    """One run with the signal offset seconds after the observed start of a
+    wait; gives what went wrong, or None."""
+    sockets = []
+    if phase == "no-source":
+        input_port = free_port()
+    elif phase == "full-source":
+        source, filler = full_source()
+        sockets += [source, filler]
+        input_port = source.getsockname()[1]
+    else:
+        source = listening_socket()
+        sockets.append(source)
+        input_port = source.getsockname()[1]
+    output_port = free_port()
+    proc = subprocess.Popen(
+        command("FRAMEPUMP", ["--input", input_port, "--output", output_port]),
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        client = connect_when_listening(output_port, proc, scaled(10))
+        if client is None:
+            return f"never listened; status {proc.poll()}"
+        sockets.append(client)
+        if phase == "main-loop":
+            # The first pass accepts the client and sends the header; then the
+            # loop waits, or, nudged by one byte from the source, makes one
+            # more pass and waits again.
+            source.settimeout(scaled(10))
+            conn, _ = source.accept()
+            sockets.append(conn)
+            client.settimeout(scaled(10))
+            if client.recv(HTTP_HEADER_SIZE, socket.MSG_WAITALL) != HTTP_HEADER:
+                return "no header"
+            if nudge:
+                conn.send(b"\0")
+        spin(offset)
+        proc.send_signal(sig)
+        sent_at = time.monotonic()
+        try:
+            status = proc.wait(scaled(1))
+        except subprocess.TimeoutExpired:
+            return "hung"
+        took = time.monotonic() - sent_at
+        lines = proc.stderr.read().decode().splitlines()
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        proc.stderr.close()
+        for s in sockets:
+            s.close()
+    if phase == "main-loop":
+        expected = (0, ["ready: reading 127.0.0.1:%d, pictures on 127.0.0.1:%d"
+                        % (input_port, output_port), "end: decoded 0, sent 0, dropped 0"])
+    else:
+        expected = (1, [f"can't reach the stream on 127.0.0.1:{input_port}"])
+    if (status, lines) != expected:
+        return f"status {status}, lines {lines}"
+    if took > RACE_BOUND:
+        return f"took {took * 1000:.0f} ms"
+    return None
+
+
+@pytest.mark.parametrize("phase", ["no-source", "full-source", "main-loop"])
+def test_stop_signal_racing_a_wait_ends_the_run_at_once(phase):
+    """no-source: the signal within 0.5 ms of the relay listening, around its
+    first connection attempt (refused at once) and the pause after it.
+    full-source: the same around an attempt that hangs. main-loop: within 0.5 ms
+    of the client getting its header, or of one byte from the source, around the
+    loop's return to its poll."""
+    r = rng(f"relay-race-{phase}")
+    failures = []
+    for i in range(race_tries(400 if phase == "main-loop" else 200)):
+        sig = r.choice(SIGNALS)
+        offset = r.uniform(0, 0.0005)
+        nudge = phase == "main-loop" and r.random() < 0.5
+        failure = race_relay_once(phase, sig, offset, nudge)
+        if failure:
+            failures.append(f"try {i}, {sig.name} {offset * 1e6:.0f} us"
+                            f"{' after a nudge' if nudge else ''}: {failure}")
+    assert not failures, f"{len(failures)} failed, the first:\n" + "\n".join(failures[:10])
