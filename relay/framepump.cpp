@@ -140,7 +140,7 @@ int main(int argc, char **argv) {
     // go unseen for the whole wait. So the stop signals stay blocked, and every
     // wait is a ppoll that unblocks them atomically with the mask from before:
     // a stop is either delivered inside a wait, cutting it short, or held
-    // pending until the next wait starts.
+    // pending until the next wait starts or the loop's next pass lets it in.
     sigset_t stop_signals, wait_mask;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
@@ -170,7 +170,13 @@ int main(int argc, char **argv) {
     uint64_t bytes_without_packet = 0;
     const timespec poll_timeout = {POLL_TIMEOUT_MS / 1000, POLL_TIMEOUT_MS % 1000 * 1000000L};
     pollfd poll_fds[3];
-    while (!stop_requested) {
+    for (;;) {
+        // ppoll lets a held stop through only when it has to wait, and a relay
+        // whose input is always ready may never wait: so each pass opens the
+        // mask for a moment before it tests the flag.
+        sigprocmask(SIG_SETMASK, &wait_mask, nullptr);
+        sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
+        if (stop_requested) break;
         poll_fds[0] = {input_fd, POLLIN, 0};
         poll_fds[1] = {client.listen_fd, POLLIN, 0};
         // An idle client stays in the set with no events so that its error or
