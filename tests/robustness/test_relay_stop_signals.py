@@ -192,6 +192,17 @@ def test_stop_signal_at_a_random_moment(streams, phase, sig, delay):
 RACE_BOUND = scaled(0.1)
 
 
+def held_port():
+    """A free port, held by a bound socket that doesn't listen, so that no
+    other process can take it before the relay, which binds with SO_REUSEADDR,
+    does; over thousands of tries beside other suites that happens. Connections
+    to it are refused."""
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind(("127.0.0.1", 0))
+    return s, s.getsockname()[1]
+
+
 def connect_when_listening(port, proc, timeout):
     """Connects to the relay's output port as soon as it listens, which is
     right before its first connection attempt. The connection waits in the
@@ -220,9 +231,11 @@ def full_source():
 def race_relay_once(phase, sig, offset, nudge):
     """One run with the signal offset seconds after the observed start of a
     wait; gives what went wrong, or None."""
-    sockets = []
+    hold, output_port = held_port()
+    sockets = [hold]
     if phase == "no-source":
-        input_port = free_port()
+        hold, input_port = held_port()
+        sockets.append(hold)
     elif phase == "full-source":
         source, filler = full_source()
         sockets += [source, filler]
@@ -231,7 +244,6 @@ def race_relay_once(phase, sig, offset, nudge):
         source = listening_socket()
         sockets.append(source)
         input_port = source.getsockname()[1]
-    output_port = free_port()
     proc = subprocess.Popen(
         command("FRAMEPUMP", ["--input", input_port, "--output", output_port]),
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -245,11 +257,15 @@ def race_relay_once(phase, sig, offset, nudge):
             # loop waits, or, nudged by one byte from the source, makes one
             # more pass and waits again.
             source.settimeout(scaled(10))
-            conn, _ = source.accept()
-            sockets.append(conn)
             client.settimeout(scaled(10))
-            if client.recv(HTTP_HEADER_SIZE, socket.MSG_WAITALL) != HTTP_HEADER:
-                return "no header"
+            try:
+                conn, _ = source.accept()
+                sockets.append(conn)
+                header = client.recv(HTTP_HEADER_SIZE, socket.MSG_WAITALL)
+            except socket.timeout:
+                header = b"(none in time)"
+            if header != HTTP_HEADER:
+                return f"no header but {header!r}; status {proc.poll()}"
             if nudge:
                 conn.send(b"\0")
         spin(offset)
