@@ -66,9 +66,9 @@ static bool open_listen_socket(int output_port, ClientState *client) {
 }
 
 // One connection attempt; fd is left blocking when it succeeds. The connect
-// itself is non-blocking and its completion is awaited in ppoll, where alone a
-// stop signal gets through, so that a stop also ends an attempt that a source
-// which never accepts would leave hanging.
+// itself is non-blocking and its completion is awaited in ppoll, which lets a
+// stop signal through, so that a stop also ends an attempt that a source which
+// never accepts would leave hanging.
 static bool connect_once(int fd, const sockaddr_in &address, const sigset_t &wait_mask) {
     int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
