@@ -18,7 +18,8 @@ import pytest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
 from stream_peers import (EMULATOR, HTTP_HEADER, Feeder, Streams,  # noqa: E402,F401
                           access_units, free_port, listening_socket, open_fds,
-                          process_state, scaled, wait_drained, wait_until)
+                          process_state, relay_client, scaled, wait_drained,
+                          wait_until)
 
 FRAMEPUMP = os.environ.get("FRAMEPUMP", "")
 ARTIFACT_DIR = os.environ.get("ARTIFACT_DIR", "")
@@ -140,12 +141,7 @@ class Running:
         self.output_port = output_port
 
     def client(self, rcvbuf=None):
-        s = socket.socket()
-        if rcvbuf:
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-        s.settimeout(scaled(10))
-        s.connect(("127.0.0.1", self.output_port))
-        return s
+        return relay_client(self.output_port, rcvbuf)
 
     def send_in_step(self, units, collector, skip=1):
         """Sends the access units one at a time and, after each, waits until

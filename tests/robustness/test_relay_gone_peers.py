@@ -11,6 +11,7 @@ import pytest
 from conftest import (HTTP_HEADER, HTTP_HEADER_SIZE, Feeder, Lines, command, cpu_ticks,
                       free_port, listening_socket, open_fds, process_state, read_to_eof,
                       reset, rng, scaled, trials, wait_drained, wait_until, whole_records)
+from stream_peers import relay_client
 
 
 class RunningRelay:
@@ -27,12 +28,7 @@ class RunningRelay:
         assert self.err.wait_for("ready:", scaled(10)), self.err.own()
 
     def client(self, rcvbuf=None):
-        s = socket.socket()
-        if rcvbuf:
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-        s.settimeout(scaled(10))
-        s.connect(("127.0.0.1", self.output_port))
-        return s
+        return relay_client(self.output_port, rcvbuf)
 
     def finish(self):
         status = self.proc.wait(scaled(10))

@@ -51,6 +51,17 @@ def listening_socket(port=0):
     return s
 
 
+def relay_client(port, rcvbuf=None):
+    """A client connection to the relay's output port; a small receive buffer
+    makes a slow reader."""
+    s = socket.socket()
+    if rcvbuf:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    s.settimeout(scaled(10))
+    s.connect(("127.0.0.1", port))
+    return s
+
+
 def wait_until(condition, failure, timeout=10):
     """Polls an observable condition; fails with the message after a
     generous time."""
